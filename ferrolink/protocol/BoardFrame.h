@@ -1,0 +1,34 @@
+// The board frame, shared by both directions:
+//   0  destination MAC (6)   6  source MAC (6)    12 frameLength (u16, whole frame)
+//   14 dataSymbol (u16)      16 frameIndex (u32)  20 packetIndex (u32)
+//   24 actual data, then padding up to the data-area capacity, then a 4-byte checksum.
+// Multi-byte fields are big-endian.
+#pragma once
+
+#include <cstdint>
+
+// What a frame carries. Values other than these two belong to the host application and are
+// carried through unchanged, so the type is an open set of 16-bit values.
+enum MacDataSymbolType : std::uint16_t {
+    MacDataSymbol_PrintData = 0,  // PC to board
+    MacDataSymbol_Check = 3,      // board to PC
+};
+
+// How the bytes between the actual data and the checksum are filled.
+enum PaddingValueType : int {
+    PaddingValue_Zero = 0,
+    PaddingValue_Random = 1,    // low byte of one rand() call per byte; never seeded by us
+    PaddingValue_Sequence = 2,  // process-wide counter, each whole group of 4 stored reversed
+};
+
+namespace ferrolink::protocol::frame {
+constexpr int kDestinationMacOffset = 0;
+constexpr int kSourceMacOffset = 6;
+constexpr int kFrameLengthOffset = 12;
+constexpr int kDataSymbolOffset = 14;
+constexpr int kFrameIndexOffset = 16;
+constexpr int kPacketIndexOffset = 20;
+constexpr int kActualDataOffset = 24;
+// Largest data area whose frame length still fits the 16-bit frameLength field.
+constexpr int kMaximumActualDataCapacity = 65535 - 28;
+}  // namespace ferrolink::protocol::frame

@@ -1,0 +1,52 @@
+// Static frame operations on the board frame: building frames from a payload, the frame checksum
+// over any byte block, appending MAC addresses, and the data-area size rule of print data.
+// Called by the host and by the single-frame and bulk senders.
+#pragma once
+
+#include <cstdint>
+
+#include <ferrolink/FerrolinkExport.h>
+#include <ferrolink/protocol/BoardFrame.h>
+#include <ferrolink/protocol/SBufferData.h>
+
+class FERROLINK_API CNetworkHelper {
+public:
+    CNetworkHelper() = default;
+    CNetworkHelper(const CNetworkHelper&) = default;
+    CNetworkHelper& operator=(const CNetworkHelper&) = default;
+    virtual ~CNetworkHelper();
+
+    // Builds one complete frame into `frame` (reusing its block when the length is unchanged).
+    static bool PreparePacket(std::uint16_t dataSymbol, std::uint32_t frameIndex,
+                              std::uint32_t packetIndex, const unsigned char* actualData,
+                              int actualDataLen, std::uint16_t actualDataCapacity,
+                              PaddingValueType paddingType, SBufferData<unsigned char>& frame);
+    // Same, with the payload in a buffer that is released before returning.
+    static bool PreparePacket(std::uint16_t dataSymbol, std::uint32_t frameIndex,
+                              std::uint32_t packetIndex, SBufferData<unsigned char> actualData,
+                              std::uint16_t actualDataCapacity, PaddingValueType paddingType,
+                              SBufferData<unsigned char>& frame);
+    // A print-data frame whose data area is sized from `capacityBasis`, not from the data length,
+    // so that every frame of a job has one length.
+    static bool PreparePacket_Print(int frameIndex, std::uint32_t packetIndex,
+                                    PaddingValueType paddingType, int capacityBasis,
+                                    const unsigned char* actualData, int actualDataLen,
+                                    SBufferData<unsigned char>& frame);
+    // Data-area size for print data of this length; -1 when the length is so large that the
+    // frame length cannot be represented in an int.
+    static int GetActualPrintDataCapacity(int actualDataLen);
+
+    static std::uint32_t CheckSum_Get(const unsigned char* data, int length);
+    static void CheckSum_Add(SBufferData<unsigned char>& buffer);
+    static bool IsValidCheckSum(const unsigned char* data, int length);
+    static bool AddPcMac(SBufferData<unsigned char>& buffer);
+    static bool AddBoardMac(SBufferData<unsigned char>& buffer);
+    static bool IsBoardMac(const unsigned char* mac);
+
+private:
+    // Sum modulo 2^32 of `wordCount` big-endian 32-bit words starting at `data`.
+    static std::uint32_t SumBigEndianWords(const unsigned char* data, std::size_t wordCount);
+    // Grows `buffer` by `extra` zero bytes and returns the first new byte, or null.
+    static unsigned char* GrowBuffer(SBufferData<unsigned char>& buffer, int extra);
+    static void FillPadding(unsigned char* padding, int count, PaddingValueType paddingType);
+};
