@@ -1,0 +1,36 @@
+#include <ferrolink/outside/CustomMutex.h>
+
+#include <ferrolink/outside/WaitSupport.h>
+
+CCustomMutex::CCustomMutex() = default;
+CCustomMutex::~CCustomMutex() = default;
+
+bool CCustomMutex::WaitOne(unsigned int milliseconds, const bool* abortFlag) {
+    const auto self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_depth > 0 && m_owner == self) {
+        ++m_depth;
+        return true;
+    }
+    if (!ferrolink::outside::WaitFor(lock, m_released, milliseconds, abortFlag,
+                                     [this] { return m_depth == 0; }))
+        return false;
+    m_owner = self;
+    m_depth = 1;
+    return true;
+}
+
+bool CCustomMutex::ReleaseOne() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_depth == 0 || m_owner != std::this_thread::get_id()) return false;
+    if (--m_depth == 0) {
+        m_owner = std::thread::id();
+        m_released.notify_one();
+    }
+    return true;
+}
+
+bool CCustomMutex::IsOwnedByCurrentThread() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_depth > 0 && m_owner == std::this_thread::get_id();
+}

@@ -1,0 +1,5 @@
+#include <ferrolink/outside/CustomWaitHandle.h>
+
+CCustomWaitHandle::~CCustomWaitHandle() = default;
+
+void* CCustomWaitHandle::GetWaitHandle() { return this; }

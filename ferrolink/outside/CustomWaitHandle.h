@@ -1,0 +1,19 @@
+// Something a thread can wait on with the wait pair: the mutex and the events derive from it.
+#pragma once
+
+#include <ferrolink/FerrolinkExport.h>
+
+class FERROLINK_API CCustomWaitHandle {
+public:
+    CCustomWaitHandle() = default;
+    CCustomWaitHandle(const CCustomWaitHandle&) = delete;
+    CCustomWaitHandle& operator=(const CCustomWaitHandle&) = delete;
+    virtual ~CCustomWaitHandle();
+
+    // An identity for the object the system waits on; ours is the object itself.
+    virtual void* GetWaitHandle();
+    // True when obtained (mutex: owned; event: signalled) within `milliseconds` (0xFFFFFFFF: no
+    // limit); false on time-out or when `abortFlag` reads true.
+    virtual bool WaitOne(unsigned int milliseconds = 0xFFFFFFFFu,
+                         const bool* abortFlag = nullptr) = 0;
+};
