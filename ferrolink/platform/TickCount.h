@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include <ferrolink/FerrolinkExport.h>
+
 namespace ferrolink::platform {
 
 inline std::uint64_t TickCountMs() {
@@ -12,5 +14,12 @@ inline std::uint64_t TickCountMs() {
                                           std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
 }
+
+// The 32-bit millisecond tick of the receive path (wraps after 49.7 days, as callers expect).
+FERROLINK_API std::uint32_t GetTickCount();
+
+// Replaces the tick source, so tests can step time; null restores the clock.
+using TickSource = std::uint32_t (*)();
+FERROLINK_API void SetTickSourceForTesting(TickSource source);
 
 }  // namespace ferrolink::platform

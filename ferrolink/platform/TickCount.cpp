@@ -1,0 +1,18 @@
+#include <ferrolink/platform/TickCount.h>
+
+#include <atomic>
+
+namespace ferrolink::platform {
+
+namespace {
+std::atomic<TickSource> g_tickSource{nullptr};
+}
+
+std::uint32_t GetTickCount() {
+    if (TickSource source = g_tickSource.load(std::memory_order_relaxed)) return source();
+    return static_cast<std::uint32_t>(TickCountMs());
+}
+
+void SetTickSourceForTesting(TickSource source) { g_tickSource.store(source); }
+
+}  // namespace ferrolink::platform
