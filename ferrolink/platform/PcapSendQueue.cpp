@@ -1,0 +1,199 @@
+#include <ferrolink/platform/PcapSendQueue.h>
+
+#include <linux/if_packet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace ferrolink::platform {
+
+namespace {
+
+// Messages per sendmmsg: enough to make the system call cost vanish next to the frames' own.
+constexpr unsigned SendBatchSize = 256;
+// Pause after the device queue refused a frame (ENOBUFS gives no descriptor to wait on).
+constexpr auto DeviceQueueFullPause = std::chrono::microseconds(100);
+// Longest wait on a socket buffer that makes no room before EAGAIN is retried.
+constexpr int SocketBufferWaitMs = 10;
+// Without a single frame accepted for this long the link is considered stuck.
+constexpr auto NoProgressLimit = std::chrono::milliseconds(1000);
+
+void SetHandleError(pcap_t* p, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// The caller reads the reason of a short transmission with pcap_geterr, as with the Windows
+// library; that text lives in the handle.
+void SetHandleError(pcap_t* p, const char* format, ...) {
+    char* text = ::pcap_geterr(p);
+    if (!text) return;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, PCAP_ERRBUF_SIZE, format, args);
+    va_end(args);
+}
+
+// Frames go out on the handle's own packet socket rather than on one of ours: it is already
+// bound to the handle's device in the handle's network namespace (an own socket would land in
+// the calling thread's namespace, where the same interface index may name another device, and
+// would need the raw-socket privilege again), and a socket does not capture what it sends
+// itself, exactly as with pcap_sendpacket on the same handle. Works for any live handle,
+// whoever opened it.
+int SendDescriptor(pcap_t* p) {
+    if (::pcap_file(p)) {
+        SetHandleError(p, "a capture file cannot send frames");
+        return -1;
+    }
+    const int fd = ::pcap_get_selectable_fd(p);
+    if (fd < 0) {
+        SetHandleError(p, "the handle has no socket to send on");
+        return -1;
+    }
+    sockaddr_ll bound{};
+    socklen_t length = sizeof(bound);
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0 ||
+        bound.sll_family != AF_PACKET || bound.sll_ifindex <= 0) {
+        SetHandleError(p, "the handle is not bound to one device");
+        return -1;
+    }
+    int type = 0;
+    length = sizeof(type);
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_RAW) {
+        SetHandleError(p, "the handle does not send whole frames");
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+pcap_send_queue* pcap_sendqueue_alloc(u_int memsize) {
+    auto* queue = static_cast<pcap_send_queue*>(std::calloc(1, sizeof(pcap_send_queue)));
+    if (!queue) return nullptr;
+    if (memsize > 0) {
+        queue->buffer = static_cast<char*>(std::malloc(memsize));
+        if (!queue->buffer) {
+            std::free(queue);
+            return nullptr;
+        }
+    }
+    queue->maxlen = memsize;
+    return queue;
+}
+
+void pcap_sendqueue_destroy(pcap_send_queue* queue) {
+    if (!queue) return;
+    std::free(queue->buffer);
+    std::free(queue);
+}
+
+int pcap_sendqueue_queue(pcap_send_queue* queue, const struct pcap_pkthdr* pkt_header,
+                         const u_char* pkt_data) {
+    if (!queue || !pkt_header || queue->len > queue->maxlen) return -1;
+    const u_int caplen = pkt_header->caplen;
+    if (caplen > 0 && !pkt_data) return -1;
+    const std::uint64_t room = queue->maxlen - queue->len;
+    if (std::uint64_t{SENDQUEUE_RECORD_HEADER_SIZE} + caplen > room) return -1;
+    const SSendQueueRecordHeader header{static_cast<std::uint32_t>(pkt_header->ts.tv_sec),
+                                        static_cast<std::uint32_t>(pkt_header->ts.tv_usec), caplen,
+                                        pkt_header->len};
+    char* at = queue->buffer + queue->len;
+    std::memcpy(at, &header, SENDQUEUE_RECORD_HEADER_SIZE);
+    if (caplen > 0) std::memcpy(at + SENDQUEUE_RECORD_HEADER_SIZE, pkt_data, caplen);
+    queue->len += SENDQUEUE_RECORD_HEADER_SIZE + caplen;
+    return 0;
+}
+
+// sync asks the Windows driver to pace records by their time stamps. Every record of our callers
+// carries the same time stamp, so paced or not they leave back to back: the flag is not used.
+u_int pcap_sendqueue_transmit(pcap_t* p, pcap_send_queue* queue, int /*sync*/) {
+    if (!queue || queue->len == 0 || !p) return 0;
+    if (queue->len > queue->maxlen || !queue->buffer) {
+        SetHandleError(p, "the send queue is damaged");
+        return 0;
+    }
+    const int fd = SendDescriptor(p);
+    if (fd < 0) return 0;
+
+    std::array<mmsghdr, SendBatchSize> messages;
+    std::array<iovec, SendBatchSize> frames;
+    std::array<u_int, SendBatchSize> recordSizes;
+    const char* const buffer = queue->buffer;
+    const u_int end = queue->len;
+    u_int sent = 0;  // bytes of the queue consumed: everything before the first unsent record
+    auto lastProgress = std::chrono::steady_clock::now();
+
+    while (sent < end) {
+        // Collect the next batch, checking every record against the queue's end: a damaged
+        // length must not make us read past it.
+        unsigned count = 0;
+        u_int at = sent;
+        bool damaged = false;
+        while (count < SendBatchSize && at < end) {
+            if (end - at < SENDQUEUE_RECORD_HEADER_SIZE) {
+                damaged = true;
+                break;
+            }
+            SSendQueueRecordHeader header;
+            std::memcpy(&header, buffer + at, SENDQUEUE_RECORD_HEADER_SIZE);
+            if (header.caplen > end - at - SENDQUEUE_RECORD_HEADER_SIZE) {
+                damaged = true;
+                break;
+            }
+            frames[count].iov_base = const_cast<char*>(buffer + at + SENDQUEUE_RECORD_HEADER_SIZE);
+            frames[count].iov_len = header.caplen;
+            messages[count] = mmsghdr{};
+            messages[count].msg_hdr.msg_iov = &frames[count];
+            messages[count].msg_hdr.msg_iovlen = 1;
+            recordSizes[count] = SENDQUEUE_RECORD_HEADER_SIZE + header.caplen;
+            at += recordSizes[count];
+            ++count;
+        }
+
+        unsigned done = 0;
+        while (done < count) {
+            const int accepted = ::sendmmsg(fd, &messages[done], count - done, 0);
+            if (accepted > 0) {
+                // A short count leaves the reason for the next call to report; go on from the
+                // first record that was not accepted.
+                for (unsigned i = done; i < done + static_cast<unsigned>(accepted); ++i)
+                    sent += recordSizes[i];
+                done += static_cast<unsigned>(accepted);
+                lastProgress = std::chrono::steady_clock::now();
+                continue;
+            }
+            const int error = accepted < 0 ? errno : EAGAIN;
+            if (error == EINTR) continue;
+            if (error != EAGAIN && error != EWOULDBLOCK && error != ENOBUFS) {
+                SetHandleError(p, "send failed after %u bytes: %s", sent, std::strerror(error));
+                return sent;
+            }
+            if (std::chrono::steady_clock::now() - lastProgress > NoProgressLimit) {
+                SetHandleError(p, "send stalled after %u bytes: %s", sent, std::strerror(error));
+                return sent;
+            }
+            // The default socket buffer is kept: when it or the device queue is full, wait for
+            // room and send the refused frame again, so that no frame is dropped.
+            if (error == ENOBUFS) {
+                std::this_thread::sleep_for(DeviceQueueFullPause);
+            } else {
+                pollfd writable{fd, POLLOUT, 0};
+                ::poll(&writable, 1, SocketBufferWaitMs);
+            }
+        }
+        if (damaged) {
+            SetHandleError(p, "damaged send queue record at byte %u", at);
+            return sent;
+        }
+    }
+    return sent;
+}
+
+}  // namespace ferrolink::platform

@@ -1,0 +1,210 @@
+#include <ferrolink/platform/PcapTimedRead.h>
+
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include <ferrolink/platform/PcapHandleRegistry.h>
+
+namespace ferrolink::platform {
+
+namespace {
+
+// Longest single wait, so that a break request is seen within this even on long time-outs.
+constexpr int BreakCheckSliceMs = 10;
+
+enum class EWaitResult { FramesWaiting, TimedOut, BreakRequested, Failed };
+
+void SetHandleError(pcap_t* p, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+void SetHandleError(pcap_t* p, const char* format, ...) {
+    char* text = ::pcap_geterr(p);
+    if (!text) return;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, PCAP_ERRBUF_SIZE, format, args);
+    va_end(args);
+}
+
+// Descriptor to wait on, or -1 when libpcap's own read is the right one (capture files, which
+// never wait, and dead handles, which have nothing to read).
+int LiveDescriptor(pcap_t* p) {
+    return ::pcap_file(p) ? -1 : ::pcap_get_selectable_fd(p);
+}
+
+// Asked on the handle's own socket, so the index is looked up in the handle's network namespace.
+bool DeviceVanished(int fd) {
+    sockaddr_ll bound{};
+    socklen_t length = sizeof(bound);
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0) return true;
+    // The kernel unbinds a packet socket from a device that is unregistered.
+    if (bound.sll_ifindex <= 0) return true;
+    ifreq request{};
+    request.ifr_ifindex = bound.sll_ifindex;
+    return ::ioctl(fd, SIOCGIFNAME, &request) != 0 && (errno == ENODEV || errno == ENXIO);
+}
+
+// Takes the socket's pending error. A device that went down is not an error by itself (it may
+// come back up, as libpcap also assumes); that it has gone for good is checked while waiting.
+bool TakeSocketError(pcap_t* p, int fd, SPcapHandleState& state) {
+    int error = 0;
+    socklen_t length = sizeof(error);
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+    if (error == ENETDOWN) {
+        state.m_deviceDown = true;
+        return true;
+    }
+    if (error == 0)
+        SetHandleError(p, "error condition on the capture socket without an error code");
+    else
+        SetHandleError(p, "error on the capture socket: %s", std::strerror(error));
+    return false;
+}
+
+// Milliseconds for the next poll: the rest of the time-out rounded up, at most one slice.
+int NextSliceMs(int timeoutMs, std::chrono::steady_clock::time_point deadline) {
+    if (timeoutMs < 0) return 0;
+    if (timeoutMs == 0) return BreakCheckSliceMs;
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) return 0;
+    return static_cast<int>(std::min<long long>((left + 999) / 1000, BreakCheckSliceMs));
+}
+
+EWaitResult WaitForFrames(pcap_t* p, int fd, SPcapHandleState& state) {
+    using Clock = std::chrono::steady_clock;
+    const int timeout = state.m_readTimeoutMs;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
+    for (;;) {
+        pollfd ready{fd, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, NextSliceMs(timeout, deadline));
+        if (polled < 0 && errno != EINTR) {
+            SetHandleError(p, "poll on the capture socket: %s", std::strerror(errno));
+            return EWaitResult::Failed;
+        }
+        if (state.m_breakRequested.exchange(false)) return EWaitResult::BreakRequested;
+        if (polled > 0) {
+            if (ready.revents & POLLERR) {
+                if (!TakeSocketError(p, fd, state)) return EWaitResult::Failed;
+            } else if (ready.revents & POLLIN) {
+                return EWaitResult::FramesWaiting;
+            } else if (ready.revents & (POLLHUP | POLLNVAL)) {
+                SetHandleError(p, "the capture socket was closed");
+                return EWaitResult::Failed;
+            }
+        } else if (state.m_deviceDown && DeviceVanished(fd)) {
+            SetHandleError(p, "The interface disappeared");
+            return EWaitResult::Failed;
+        }
+        if (timeout < 0 || (timeout > 0 && Clock::now() >= deadline)) return EWaitResult::TimedOut;
+    }
+}
+
+// Waits, then lets `read` call libpcap, which finds frames waiting and so does not block.
+// `read` reports through its argument how many frames it handed out.
+template <typename Read>
+int ReadLive(pcap_t* p, int fd, Read&& read) {
+    const std::shared_ptr<SPcapHandleState> state = CPcapHandleRegistry::Obtain(p);
+    std::lock_guard<std::mutex> lock(state->m_readMutex);
+    const EWaitResult waited = state->m_breakRequested.exchange(false)
+                                   ? EWaitResult::BreakRequested
+                                   : WaitForFrames(p, fd, *state);
+    switch (waited) {
+        case EWaitResult::BreakRequested:
+            // The same request set libpcap's own flag, which only a frame will clear.
+            state->m_libpcapBreakPending = true;
+            return PCAP_ERROR_BREAK;
+        case EWaitResult::TimedOut:
+            return 0;
+        case EWaitResult::Failed:
+            return PCAP_ERROR;
+        case EWaitResult::FramesWaiting:
+            break;
+    }
+    state->m_deviceDown = false;
+    int delivered = 0;
+    const int result = read(delivered);
+    if (result != PCAP_ERROR_BREAK) return result;
+    // A request of ours that libpcap saw first: reported here, and its flag is gone with it.
+    if (state->m_breakRequested.exchange(false)) return PCAP_ERROR_BREAK;
+    // The flag of a break already reported: not a new request, the frames count as read.
+    if (state->m_libpcapBreakPending) {
+        state->m_libpcapBreakPending = false;
+        return delivered;
+    }
+    return PCAP_ERROR_BREAK;  // a plain pcap_breakloop
+}
+
+struct SCountingCall {
+    pcap_handler callback;
+    u_char* user;
+    int delivered;
+};
+
+void CountingHandler(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes) {
+    auto* call = reinterpret_cast<SCountingCall*>(user);
+    ++call->delivered;
+    call->callback(call->user, header, bytes);
+}
+
+}  // namespace
+
+int pcap_next_ex(pcap_t* p, struct pcap_pkthdr** pkt_header, const u_char** pkt_data) {
+    if (!p) return PCAP_ERROR;
+    if (!pkt_header || !pkt_data) {
+        SetHandleError(p, "pcap_next_ex needs places for the header and the data");
+        return PCAP_ERROR;
+    }
+    const int fd = LiveDescriptor(p);
+    if (fd < 0) return ::pcap_next_ex(p, pkt_header, pkt_data);
+    return ReadLive(p, fd, [&](int& delivered) {
+        *pkt_data = nullptr;
+        const int result = ::pcap_next_ex(p, pkt_header, pkt_data);
+        delivered = *pkt_data ? 1 : 0;
+        return result;
+    });
+}
+
+int pcap_dispatch(pcap_t* p, int cnt, pcap_handler callback, u_char* user) {
+    if (!p) return PCAP_ERROR;
+    if (!callback) {
+        SetHandleError(p, "pcap_dispatch needs a callback");
+        return PCAP_ERROR;
+    }
+    const int fd = LiveDescriptor(p);
+    if (fd < 0) return ::pcap_dispatch(p, cnt, callback, user);
+    return ReadLive(p, fd, [&](int& delivered) {
+        SCountingCall call{callback, user, 0};
+        const int result =
+            ::pcap_dispatch(p, cnt, CountingHandler, reinterpret_cast<u_char*>(&call));
+        delivered = call.delivered;
+        return result;
+    });
+}
+
+void pcap_breakloop(pcap_t* p) {
+    if (!p) return;
+    // Ours first: a read that then sees libpcap's flag knows the request is already counted.
+    if (LiveDescriptor(p) >= 0) CPcapHandleRegistry::Obtain(p)->m_breakRequested.store(true);
+    ::pcap_breakloop(p);
+}
+
+void pcap_close(pcap_t* p) {
+    if (!p) return;
+    CPcapHandleRegistry::Forget(p);
+    ::pcap_close(p);
+}
+
+}  // namespace ferrolink::platform
