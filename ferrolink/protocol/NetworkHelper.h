@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 
 #include <ferrolink/FerrolinkExport.h>
 #include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/SBufferData.h>
+
+struct SPacketData;
 
 class FERROLINK_API CNetworkHelper {
 public:
@@ -42,6 +45,25 @@ public:
     static bool AddPcMac(SBufferData<unsigned char>& buffer);
     static bool AddBoardMac(SBufferData<unsigned char>& buffer);
     static bool IsBoardMac(const unsigned char* mac);
+
+    // Sending half. `pcapHandle` is the live capture handle (a pcap_t*) of the board's adapter.
+    static bool SendOnePacket(void* pcapHandle, const SBufferData<unsigned char>& frame,
+                              bool checkCheckSum);
+    static bool SendOnePacket_PrintData(void* pcapHandle, std::uint32_t frameIndex,
+                                        std::uint32_t packetIndex, PaddingValueType paddingType,
+                                        const unsigned char* actualData, int actualDataLen);
+    // With `validCheckSum` false the frame goes out with a checksum the board will reject.
+    static bool SendOnePacket_PrintData(void* pcapHandle, std::uint32_t frameIndex,
+                                        std::uint32_t packetIndex, const unsigned char* actualData,
+                                        int actualDataLen, bool validCheckSum);
+    // Waits up to `timeoutMs` for any frame from the board MAC to the PC MAC; sends nothing.
+    static bool Detect_ReplyPacket(void* pcapHandle, int timeoutMs);
+
+    static bool WriteDataToConsole(const SBufferData<unsigned char>& data);
+    static bool WriteDataToConsole(const unsigned char* data, int length);
+    static bool WriteDataToConsole(const SPacketData& packetData);
+    static bool WriteDataToStream_Txt(const SBufferData<unsigned char>& data, std::ofstream& out);
+    static bool WriteDataToStream_Txt(const unsigned char* data, int length, std::ofstream& out);
 
 private:
     // Sum modulo 2^32 of `wordCount` big-endian 32-bit words starting at `data`.

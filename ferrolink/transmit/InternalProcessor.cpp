@@ -1,0 +1,121 @@
+#include <ferrolink/transmit/InternalProcessor.h>
+
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include <ferrolink/outside/CustomBoostLog.h>
+#include <ferrolink/protocol/ConstValue.h>
+#include <ferrolink/protocol/NetworkHelper.h>
+#include <ferrolink/transmit/CustomPCapSendQueue.h>
+
+namespace platform = ferrolink::platform;
+
+long long CInternalProcessor::QueueSize(const CActualPrintData& printData) {
+    const long long slices = static_cast<long long>(printData.m_packetList.size());
+    if (printData.m_startPacketIndex < 0 || printData.m_startPacketIndex > slices) {
+        FLK_LOG(2) << "m_startPacketIndex outside the packet list: m_startPacketIndex = "
+                   << printData.m_startPacketIndex << ", packets = " << slices;
+        return -1;
+    }
+    const int capacity = CNetworkHelper::GetActualPrintDataCapacity(printData.m_packetDataSize);
+    if (capacity < 0) return -1;
+    const long long record = static_cast<long long>(platform::SENDQUEUE_RECORD_HEADER_SIZE) + capacity +
+                             CConstValue::GetFrameHeaderAndCheckSumSize();
+    const long long size = (slices - printData.m_startPacketIndex) * record;
+    if (size > std::numeric_limits<int>::max()) {
+        FLK_LOG(2) << "send queue too large: memorySize = " << size;
+        return -1;
+    }
+    return size;
+}
+
+bool CInternalProcessor::IsSliceInsideBuffer(const CActualPrintData& printData,
+                                             const SPacketSlice& slice) {
+    if (slice.length == 0) return slice.offset >= 0;
+    return printData.m_printDataBuffer != nullptr && slice.offset >= 0 && slice.length > 0 &&
+           static_cast<long long>(slice.offset) + slice.length <= printData.m_printDataSize;
+}
+
+bool CInternalProcessor::SendPrintData(pcap_t* handle, CActualPrintData& printData,
+                                       int frameIndex) {
+    if (printData.m_packetList.empty()) {
+        FLK_LOG(2) << "all print data is already sent.";
+        return true;
+    }
+    const long long memorySize = QueueSize(printData);
+    if (memorySize < 0) {
+        FLK_LOG(2) << "failure";
+        return false;
+    }
+    CCustomPCapSendQueue queue(static_cast<int>(memorySize));
+    if (queue.m_queue == nullptr) {
+        FLK_LOG(2) << "pcap_sendqueue_alloc(...) failure.";
+        return false;
+    }
+    if (!AddPrintDataToQueue(queue.m_queue, printData, frameIndex)) {
+        FLK_LOG(2) << "failure";
+        return false;  // the queue is destroyed untransmitted
+    }
+    if (!SendQueueData(handle, queue.m_queue)) {
+        FLK_LOG(2) << "failure";
+        return false;
+    }
+    return true;
+}
+
+bool CInternalProcessor::AddPrintDataToQueue(platform::pcap_send_queue* queue,
+                                             CActualPrintData& printData, int frameIndex) {
+    if (queue == nullptr) {
+        FLK_LOG(2) << "failure";
+        return false;
+    }
+    const long long slices = static_cast<long long>(printData.m_packetList.size());
+    if (printData.m_startPacketIndex < 0 || printData.m_startPacketIndex > slices) {
+        FLK_LOG(2) << "m_startPacketIndex outside the packet list: m_startPacketIndex = "
+                   << printData.m_startPacketIndex << ", packets = " << slices;
+        return false;
+    }
+    SBufferData<unsigned char> frame;  // one block serves every frame of the call
+    struct pcap_pkthdr header {};
+    for (long long i = printData.m_startPacketIndex; i < slices; ++i) {
+        const SPacketSlice& slice = printData.m_packetList[static_cast<std::size_t>(i)];
+        if (!IsSliceInsideBuffer(printData, slice)) {
+            FLK_LOG(2) << "packet outside the print data: packetIndex = " << i
+                       << ", offset = " << slice.offset << ", length = " << slice.length;
+            return false;
+        }
+        const unsigned char* data =
+            slice.length > 0 ? printData.m_printDataBuffer + slice.offset : nullptr;
+        if (!CNetworkHelper::PreparePacket_Print(frameIndex, static_cast<std::uint32_t>(i),
+                                                 PaddingValue_Random, printData.m_packetDataSize,
+                                                 data, slice.length, frame)) {
+            return false;
+        }
+        header.caplen = static_cast<bpf_u_int32>(frame.m_count);
+        header.len = static_cast<bpf_u_int32>(frame.m_count);
+        if (platform::pcap_sendqueue_queue(queue, &header, frame.m_pBuffer) == -1) {
+            FLK_LOG(2) << "pcap_sendqueue_queue(...) failure: packet buffer too small, not all "
+                          "the packets will be sent.";
+            return true;
+        }
+    }
+    return true;
+}
+
+bool CInternalProcessor::SendQueueData(pcap_t* handle, platform::pcap_send_queue* queue) {
+    if (handle == nullptr || queue == nullptr) {
+        FLK_LOG(2) << "failure";
+        return false;
+    }
+    const unsigned int sendCount = platform::pcap_sendqueue_transmit(handle, queue, 1);
+    if (sendCount >= queue->len) return true;
+    const char* error = pcap_geterr(handle);
+    const std::size_t errorLength = error ? std::strlen(error) : 0;
+    if (errorLength < 100) {
+        FLK_LOG(1) << "sendCount = " << sendCount << ", " << (error ? error : "");
+    } else {
+        FLK_LOG(1) << "sendCount = " << sendCount;
+    }
+    return true;
+}
