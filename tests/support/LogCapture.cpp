@@ -47,6 +47,19 @@ private:
 
 using CaptureSink = logging::sinks::synchronous_sink<CaptureBackend>;
 
+// Without any sink Boost.Log prints every record to the console; tests read records through
+// CLogCapture instead, so a sink that drops them keeps the test output readable.
+class DropBackend : public logging::sinks::basic_sink_backend<logging::sinks::concurrent_feeding> {
+public:
+    void consume(const logging::record_view&) {}
+};
+
+const bool g_quietConsole = [] {
+    logging::core::get()->add_sink(
+        boost::make_shared<logging::sinks::synchronous_sink<DropBackend>>());
+    return true;
+}();
+
 }  // namespace
 
 struct CLogCapture::SSinkHolder {
