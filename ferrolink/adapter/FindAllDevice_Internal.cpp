@@ -1,0 +1,138 @@
+#include <ferrolink/adapter/FindAllDevice_Internal.h>
+
+#include <cinttypes>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <vector>
+
+#include <ferrolink/adapter/NpfPacketHelper.h>
+#include <ferrolink/outside/AdapterInfo.h>
+#include <ferrolink/outside/CustomBoostLog.h>
+#include <ferrolink/platform/PcapExtensions.h>
+
+namespace flk = ferrolink::platform;
+
+namespace {
+
+const char* DescriptionOf(const pcap_if* device) {
+    return device->description ? device->description : "";
+}
+
+std::uint32_t FieldLength(const char* text) {
+    return static_cast<std::uint32_t>(std::strlen(text) + 1);
+}
+
+unsigned char* PutField(unsigned char* at, const char* text) {
+    const std::uint32_t length = FieldLength(text);
+    std::memcpy(at, &length, sizeof length);
+    std::memcpy(at + sizeof length, text, length);
+    return at + sizeof length + length;
+}
+
+}  // namespace
+
+CFindAllDevice_Internal::~CFindAllDevice_Internal() {
+    if (m_deviceList) {
+        flk::pcap_freealldevs(m_deviceList);
+        m_deviceList = nullptr;
+    }
+}
+
+pcap_if* CFindAllDevice_Internal::FindAllDevice() {
+    if (m_deviceList) return m_deviceList;
+    char errbuf[PCAP_ERRBUF_SIZE] = "";
+    if (flk::pcap_findalldevs_ex(flk::PCAP_SRC_IF_PREFIX, nullptr, &m_deviceList, errbuf) == -1) {
+        m_deviceList = nullptr;
+        FLK_LOG(2) << "Error in pcap_findalldevs_ex: " << errbuf;
+        return nullptr;
+    }
+    if (!m_deviceList) {
+        FLK_LOG(2) << "find all device failure.";
+        return nullptr;
+    }
+    return m_deviceList;
+}
+
+int CFindAllDevice_Internal::GetAdaptorInfo(unsigned char* buffer, int& size) {
+    if (!FindAllDevice()) return -1;
+    std::uint64_t blockSize = 0;
+    for (const pcap_if* device = m_deviceList; device; device = device->next)
+        blockSize += 2 * sizeof(std::uint32_t) + FieldLength(device->name ? device->name : "") +
+                     FieldLength(DescriptionOf(device));
+    // Beyond what the int size can say, no buffer can be big enough.
+    if (blockSize > static_cast<std::uint64_t>(INT_MAX)) {
+        FLK_LOG(2) << "failure";
+        return 1;
+    }
+    const int needed = static_cast<int>(blockSize);
+    if (!buffer) {
+        size = needed;
+        return 0;
+    }
+    if (size < needed) {
+        FLK_LOG(2) << "failure";
+        return 1;
+    }
+    size = needed;
+    unsigned char* at = buffer;
+    for (const pcap_if* device = m_deviceList; device; device = device->next) {
+        at = PutField(at, device->name ? device->name : "");
+        at = PutField(at, DescriptionOf(device));
+    }
+    return 0;
+}
+
+void CFindAllDevice_Internal::PrintAllDevice() {
+    std::vector<SAdapterInfo> adapters;
+    CAdapterInfo::AllAdpaterInfo_Get(adapters);
+    int index = 0;
+    for (const pcap_if* device = m_deviceList; device; device = device->next, ++index) {
+        const char* name = device->name ? device->name : "";
+        std::cout << "Index = " << index << ".\n";
+        std::cout << "Name = " << name << "\n";
+        if (device->description)
+            std::cout << "Description = " << device->description << "\n";
+        else
+            std::cout << " (No description available)\n";
+
+        std::string adapterName;
+        const bool named = CNpfPacketHelper::DeviceName_2_AdapterName(name, adapterName);
+        std::uint64_t speed = 0;
+        if (!named || !CNpfPacketHelper::AdapterName_2_LinkSpeed(adapterName, speed)) speed = 0;
+        char line[128];
+        std::snprintf(line, sizeof line, "LinkSpeed = %" PRIu64 ", %f GigaBytes\n", speed,
+                      static_cast<double>(speed) / 1000000000.0);
+        std::cout << line;
+
+        std::vector<unsigned char> mac;
+        if (named) CNpfPacketHelper::AdapterName_2_MacAddress(adapterName, mac);
+        if (mac.size() == 6) {
+            std::snprintf(line, sizeof line, "Mac = %02X-%02X-%02X-%02X-%02X-%02X\n", mac[0],
+                          mac[1], mac[2], mac[3], mac[4], mac[5]);
+            std::cout << line;
+        }
+        std::snprintf(line, sizeof line, "Connected = %s\n",
+                      CAdapterInfo::IsAdapterConnected(mac, adapters) ? "On" : "Off");
+        std::cout << line;
+        std::cout << "\n";
+    }
+}
+
+bool CFindAllDevice_Internal::GetSelectedDeviceName(std::string& name) {
+    if (!FindAllDevice()) return false;
+    PrintAllDevice();
+    std::cout << "Enter the index value of which you want to choose device:" << std::flush;
+    // Whatever the extraction leaves: -1 when the input ended before a number, so nothing is
+    // chosen then.
+    int index = -1;
+    std::cin >> index;
+    if (index < 0) return false;
+    const pcap_if* device = m_deviceList;
+    for (int i = 0; i < index && device; ++i) device = device->next;
+    if (!device) return false;
+    name = device->name ? device->name : "";
+    return !name.empty();
+}

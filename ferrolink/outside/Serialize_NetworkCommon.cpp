@@ -1,0 +1,284 @@
+#include <ferrolink/outside/Serialize_NetworkCommon.h>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/property_tree/ini_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <sstream>
+#include <vector>
+
+#include <ferrolink/outside/CustomBoostLog.h>
+
+CSerialize_NetworkCommon OC_NetworkCommon;
+
+namespace {
+
+using Tree = boost::property_tree::ptree;
+
+constexpr const char* KeyPreviousDevice = "Network.PreviousPCapDeviceName";
+constexpr const char* KeyMode = "SoftwareMac.Mode";
+constexpr const char* KeyAddress = "SoftwareMac.Address";
+
+const char* NonEmptyEnv(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value ? value : nullptr;
+}
+
+std::string HomeDirectory() {
+    if (const char* home = NonEmptyEnv("HOME")) return home;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir && *found->pw_dir)
+        return found->pw_dir;
+    return {};
+}
+
+// Reads the whole file. false for a file that exists but cannot be read, with the reason logged;
+// a missing file is an empty text.
+bool ReadText(const std::string& path, std::string& text) {
+    text.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return true;
+        FLK_LOG(2) << "configuration file cannot be opened, defaults used: " << path
+                   << ": errno = " << errno;
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        FLK_LOG(2) << "configuration file is not a regular file, defaults used: " << path;
+        ::close(fd);
+        return false;
+    }
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            FLK_LOG(2) << "configuration file cannot be read, defaults used: " << path
+                       << ": errno = " << errno;
+            ::close(fd);
+            return false;
+        }
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+// The stored settings; empty (all defaults) when the file is missing, unreadable or malformed.
+Tree Load(const std::string& path) {
+    Tree tree;
+    std::string text;
+    if (path.empty() || !ReadText(path, text) || text.empty()) return tree;
+    std::istringstream stream(text);
+    try {
+        boost::property_tree::read_ini(stream, tree);
+    } catch (const boost::property_tree::ptree_error& e) {
+        FLK_LOG(2) << "configuration file is malformed, defaults used: " << path << ": "
+                   << e.what();
+        tree.clear();
+    }
+    return tree;
+}
+
+// An integer in decimal or, after "0x", hexadecimal, and nothing else.
+bool ParseInteger(const std::string& text, long minimum, long maximum, long& value) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long parsed = std::strtol(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || parsed < minimum || parsed > maximum) return false;
+    value = parsed;
+    return true;
+}
+
+long IntegerSetting(const Tree& tree, const char* key, long minimum, long maximum, long fallback,
+                    const std::string& path) {
+    const auto stored = tree.get_optional<std::string>(key);
+    if (!stored) return fallback;
+    long value = 0;
+    if (ParseInteger(*stored, minimum, maximum, value)) return value;
+    FLK_LOG(2) << "configuration value " << key << " = \"" << *stored
+               << "\" is not valid, default used: " << path;
+    return fallback;
+}
+
+// Holds an exclusive lock on the configuration file's directory, which serialises writers of
+// all processes; readers need none, the rename being atomic.
+class CDirectoryLock {
+public:
+    explicit CDirectoryLock(const std::string& directory)
+        : m_fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (m_fd >= 0) {
+            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~CDirectoryLock() {
+        if (m_fd >= 0) ::close(m_fd);  // closing drops the lock
+    }
+    CDirectoryLock(const CDirectoryLock&) = delete;
+    CDirectoryLock& operator=(const CDirectoryLock&) = delete;
+
+private:
+    int m_fd;
+};
+
+bool WriteAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes the tree to a temporary file beside `path` and renames it over `path`.
+bool Replace(const std::string& path, const Tree& tree) {
+    std::ostringstream stream;
+    try {
+        boost::property_tree::write_ini(stream, tree);
+    } catch (const boost::property_tree::ptree_error& e) {
+        FLK_LOG(2) << "configuration cannot be formatted: " << e.what();
+        return false;
+    }
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        FLK_LOG(2) << "configuration temporary file cannot be made: " << temporary
+                   << ": errno = " << errno;
+        return false;
+    }
+    // mkstemp makes the file private; the settings are not secret, but they are the user's.
+    const bool written = ::fchmod(fd, 0644) == 0 && WriteAll(fd, stream.str()) && ::fsync(fd) == 0;
+    const int writeError = errno;
+    if (::close(fd) != 0 || !written) {
+        FLK_LOG(2) << "configuration temporary file cannot be written: " << temporary
+                   << ": errno = " << (written ? errno : writeError);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        FLK_LOG(2) << "configuration file cannot be replaced: " << path << ": errno = " << errno;
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Read, change one value, write back: under the directory lock, so that a value another process
+// stored in between is kept.
+bool Update(std::mutex& mutex, const std::function<void(Tree&)>& change) {
+    const std::string path = CSerialize_NetworkCommon::ConfigPath_Get();
+    if (path.empty()) {
+        FLK_LOG(2) << "no place for the configuration file: neither FERROLINK_CONFIG, "
+                      "XDG_CONFIG_HOME nor a home directory";
+        return false;
+    }
+    std::filesystem::path directory = std::filesystem::path(path).parent_path();
+    if (directory.empty()) directory = ".";
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) {
+        FLK_LOG(2) << "configuration directory cannot be made: " << directory.string() << ": "
+                   << error.message();
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    CDirectoryLock directoryLock(directory.string());
+    Tree tree = Load(path);  // a broken file is logged there, and replaced by what is valid
+    change(tree);
+    return Replace(path, tree);
+}
+
+}  // namespace
+
+std::string CSerialize_NetworkCommon::ConfigPath_Get() {
+    if (const char* path = NonEmptyEnv("FERROLINK_CONFIG")) return path;
+    // A relative XDG_CONFIG_HOME is to be ignored, as the base directory rules say.
+    const char* xdg = NonEmptyEnv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') return std::string(xdg) + "/ferrolink/network.ini";
+    const std::string home = HomeDirectory();
+    if (home.empty()) return {};
+    return home + "/.config/ferrolink/network.ini";
+}
+
+std::string CSerialize_NetworkCommon::Previous_PCapDeviceName_Get() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return Load(ConfigPath_Get()).get<std::string>(KeyPreviousDevice, "");
+}
+
+bool CSerialize_NetworkCommon::Previous_PCapDeviceName_Set(std::string name) {
+    // The INI form trims values and ends them at a line break; such a name would not read back.
+    const bool storable =
+        name.find_first_of("\r\n") == std::string::npos &&
+        (name.empty() || (!std::isspace(static_cast<unsigned char>(name.front())) &&
+                          !std::isspace(static_cast<unsigned char>(name.back()))));
+    if (!storable) {
+        FLK_LOG(2) << "device name cannot be stored (line break or surrounding blanks): \"" << name
+                   << "\"";
+        return false;
+    }
+    return Update(m_mutex, [&](Tree& tree) { tree.put(KeyPreviousDevice, name); });
+}
+
+ESoftwareMacMode CSerialize_NetworkCommon::SoftwareMac_Mode_Get() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string path = ConfigPath_Get();
+    // Any integer is kept: a mode the detection does not know makes it accept no board, which is
+    // what such a setting asks for.
+    return static_cast<ESoftwareMacMode>(
+        IntegerSetting(Load(path), KeyMode, std::numeric_limits<int>::min(),
+                       std::numeric_limits<int>::max(), SoftwareMacMode_AnyFirstByte, path));
+}
+
+bool CSerialize_NetworkCommon::SoftwareMac_Mode_Set(ESoftwareMacMode mode) {
+    return Update(m_mutex,
+                  [&](Tree& tree) { tree.put(KeyMode, std::to_string(static_cast<int>(mode))); });
+}
+
+EMacAddress CSerialize_NetworkCommon::SoftwareMac_Address_Get() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string path = ConfigPath_Get();
+    return Address_Value_2_Enum(static_cast<unsigned char>(
+        IntegerSetting(Load(path), KeyAddress, 0, 0xFF, MacAddress_Default, path)));
+}
+
+bool CSerialize_NetworkCommon::SoftwareMac_Address_Set(EMacAddress address) {
+    return Update(m_mutex,
+                  [&](Tree& tree) { tree.put(KeyAddress, "0x" + Address_Enum_2_String(address)); });
+}
+
+unsigned char CSerialize_NetworkCommon::Address_Enum_2_Value(EMacAddress address) {
+    return static_cast<unsigned char>(address);
+}
+
+EMacAddress CSerialize_NetworkCommon::Address_Value_2_Enum(unsigned char value) {
+    return static_cast<EMacAddress>(value);
+}
+
+std::string CSerialize_NetworkCommon::Address_Enum_2_String(EMacAddress address) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(Address_Enum_2_Value(address)));
+    return text;
+}
