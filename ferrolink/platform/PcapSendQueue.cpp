@@ -6,6 +6,10 @@
 #include <sys/socket.h>
 #include <sys/uio.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -13,7 +17,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 namespace ferrolink::platform {
 
@@ -79,27 +85,61 @@ int SendDescriptor(pcap_t* p) {
 
 // Large queues are mapped on their own and asked for huge pages: filling a print job's queue
 // otherwise takes one page fault per 4 KiB, which on a virtual machine cost more than building
-// and copying the frames themselves. The size alone tells destroy which release to use.
-static bool IsMappedQueueSize(u_int memsize) { return memsize >= MappedQueueMinimum; }
+// and copying the frames themselves. The last such mapping is kept for the next queue of a
+// similar size, since a host sends band after band: fresh pages would have to be faulted in and
+// zeroed by the kernel again for every band. At most one mapping is kept.
+namespace {
+
+struct SMappingCache {
+    std::mutex mutex;
+    char* block = nullptr;
+    std::size_t size = 0;
+} g_cache;
+
+char* TakeMapping(std::size_t size, std::size_t& mapped) {
+    {
+        std::lock_guard<std::mutex> lock(g_cache.mutex);
+        // Reuse only what is not far larger than needed, so a small queue does not pin a big one.
+        if (g_cache.block && g_cache.size >= size && g_cache.size <= 2 * size) {
+            mapped = g_cache.size;
+            g_cache.size = 0;
+            return std::exchange(g_cache.block, nullptr);
+        }
+    }
+    void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return nullptr;
+    ::madvise(block, size, MADV_HUGEPAGE);  // advice only: without huge pages it still works
+    // A host that forks (to run a helper program, say) must not turn every write into the queue
+    // into a copy-on-write fault while the child lives.
+    ::madvise(block, size, MADV_DONTFORK);
+    mapped = size;
+    return static_cast<char*>(block);
+}
+
+void ReturnMapping(char* block, std::size_t size) {
+    char* dropped = nullptr;
+    std::size_t droppedSize = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_cache.mutex);
+        dropped = std::exchange(g_cache.block, block);
+        droppedSize = std::exchange(g_cache.size, size);
+    }
+    if (dropped) ::munmap(dropped, droppedSize);
+}
+
+}  // namespace
 
 pcap_send_queue* pcap_sendqueue_alloc(u_int memsize) {
     auto* queue = static_cast<pcap_send_queue*>(std::calloc(1, sizeof(pcap_send_queue)));
     if (!queue) return nullptr;
-    if (IsMappedQueueSize(memsize)) {
-        void* block = ::mmap(nullptr, memsize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                             -1, 0);
-        if (block == MAP_FAILED) {
-            std::free(queue);
-            return nullptr;
-        }
-        ::madvise(block, memsize, MADV_HUGEPAGE);  // advice only: without huge pages it still works
-        queue->buffer = static_cast<char*>(block);
+    if (memsize >= MappedQueueMinimum) {
+        queue->buffer = TakeMapping(memsize, queue->mapped);
     } else if (memsize > 0) {
         queue->buffer = static_cast<char*>(std::malloc(memsize));
-        if (!queue->buffer) {
-            std::free(queue);
-            return nullptr;
-        }
+    }
+    if (memsize > 0 && !queue->buffer) {
+        std::free(queue);
+        return nullptr;
     }
     queue->maxlen = memsize;
     return queue;
@@ -107,11 +147,32 @@ pcap_send_queue* pcap_sendqueue_alloc(u_int memsize) {
 
 void pcap_sendqueue_destroy(pcap_send_queue* queue) {
     if (!queue) return;
-    if (IsMappedQueueSize(queue->maxlen))
-        ::munmap(queue->buffer, queue->maxlen);
+    if (queue->mapped > 0)
+        ReturnMapping(queue->buffer, queue->mapped);
     else
         std::free(queue->buffer);
     std::free(queue);
+}
+
+// A whole job's queue is far larger than the caches and is read again only by the transmission:
+// streaming stores skip reading every destination line in before it is overwritten.
+static void CopyPastCache(char* destination, const u_char* source, u_int length) {
+#if defined(__SSE2__)
+    while (length > 0 && (reinterpret_cast<std::uintptr_t>(destination) & 15u) != 0) {
+        *destination++ = static_cast<char>(*source++);
+        --length;
+    }
+    for (; length >= 64; length -= 64, destination += 64, source += 64) {
+        const auto* s = reinterpret_cast<const __m128i*>(source);
+        auto* d = reinterpret_cast<__m128i*>(destination);
+        _mm_stream_si128(d, _mm_loadu_si128(s));
+        _mm_stream_si128(d + 1, _mm_loadu_si128(s + 1));
+        _mm_stream_si128(d + 2, _mm_loadu_si128(s + 2));
+        _mm_stream_si128(d + 3, _mm_loadu_si128(s + 3));
+    }
+    _mm_sfence();
+#endif
+    std::memcpy(destination, source, length);
 }
 
 int pcap_sendqueue_queue(pcap_send_queue* queue, const struct pcap_pkthdr* pkt_header,
@@ -126,7 +187,7 @@ int pcap_sendqueue_queue(pcap_send_queue* queue, const struct pcap_pkthdr* pkt_h
                                         pkt_header->len};
     char* at = queue->buffer + queue->len;
     std::memcpy(at, &header, SENDQUEUE_RECORD_HEADER_SIZE);
-    if (caplen > 0) std::memcpy(at + SENDQUEUE_RECORD_HEADER_SIZE, pkt_data, caplen);
+    if (caplen > 0) CopyPastCache(at + SENDQUEUE_RECORD_HEADER_SIZE, pkt_data, caplen);
     queue->len += SENDQUEUE_RECORD_HEADER_SIZE + caplen;
     return 0;
 }

@@ -6,6 +6,7 @@
 
 #include <pcap/pcap.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include <ferrolink/FerrolinkExport.h>
@@ -16,6 +17,7 @@ struct pcap_send_queue {
     u_int maxlen;  // bytes of room in buffer
     u_int len;     // bytes queued, record headers included
     char* buffer;
+    std::size_t mapped;  // ours: bytes mapped for buffer when it is a mapping of its own, else 0
 };
 
 // The record header as it lies in the queue. Not pcap_pkthdr: that one is 24 bytes here.
