@@ -1,0 +1,20 @@
+#include <ferrolink/adapter/PCapOpen.h>
+
+#include <ferrolink/platform/PcapTimedRead.h>
+
+CPCapOpen::CPCapOpen() : m_deviceName(new std::string()) {}
+
+CPCapOpen::~CPCapOpen() {
+    ClosePCap();
+    delete m_deviceName;
+}
+
+bool CPCapOpen::ClosePCap() {
+    if (m_handle != nullptr) {
+        ferrolink::platform::pcap_close(m_handle);
+        m_handle = nullptr;
+    }
+    return true;
+}
+
+bool CPCapOpen::OpenPCap() { return false; }
