@@ -18,4 +18,8 @@ export PKG_CONFIG_PATH="$libdir"
 # shellcheck disable=SC2046
 c++ -std=c++17 -o "$work/consumer-pc" "$src_dir/consumer.cpp" $(pkg-config --cflags --libs ferrolink)
 LD_LIBRARY_PATH="$work/prefix/lib:$(dirname "$libdir")" "$work/consumer-pc"
-echo "package consumer: cmake and pkg-config builds ran"
+# The integration guide's complete host program must build against the installed package too.
+# shellcheck disable=SC2046
+c++ -std=c++17 -Wall -Wextra -Werror -o "$work/host-example" "$src_dir/../../docs/examples/host_example.cpp" \
+  $(pkg-config --cflags --libs ferrolink)
+echo "package consumer: cmake and pkg-config builds ran; the host example builds"
