@@ -20,6 +20,10 @@
 namespace ferrolink::platform {
 
 namespace {
+constexpr int LiveCaptureBufferBytes = 32 << 20;
+}  // namespace
+
+namespace {
 
 void SetError(char* errbuf, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -49,6 +53,9 @@ pcap_t* OpenLive(const std::string& device, int snaplen, int flags, int readTime
     // Replies are single small frames: they must reach the reader at once instead of waiting for
     // a ring block to fill or its timer. Our reads bound the wait themselves.
     ::pcap_set_immediate_mode(handle, 1);
+    // The board link is dedicated: room for a burst of frames at line rate while the receive
+    // thread is busy in the host's callback, instead of libpcap's 2 MiB.
+    ::pcap_set_buffer_size(handle, LiveCaptureBufferBytes);
     const int status = ::pcap_activate(handle);
     if (status < 0) {
         const char* detail = ::pcap_geterr(handle);
