@@ -127,19 +127,47 @@ void CVethRig::RemoveLeftovers() {
     for (const auto& name : stale) RunIp({"netns", "delete", name});
 }
 
-bool CVethRig::WaitUntilUp(ESide side) const {
+bool CVethRig::WaitUntilUp(const std::string& ns, const std::string& interface) {
     // The device queue is attached a moment after the link comes up; frames sent before that
     // are dropped without an error, so wait until the queue is no longer the "noop" one.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     std::string shown;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (RunIp({"-n", Namespace(side), "link", "show", "dev", Interface(side)}, &shown) &&
+        if (RunIp({"-n", ns, "link", "show", "dev", interface}, &shown) &&
             shown.find("LOWER_UP") != std::string::npos &&
             shown.find("qdisc noop") == std::string::npos)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
+}
+
+bool CVethRig::MakePair(const std::string& nsA, const std::string& ifA, const std::string& nsB,
+                        const std::string& ifB, std::string& why) {
+    std::string output;
+    if (!RunIp(
+            {"link", "add", ifA, "netns", nsA, "type", "veth", "peer", "name", ifB, "netns", nsB},
+            &output)) {
+        why = "cannot create a veth pair: " + output;
+        return false;
+    }
+    for (const auto& [ns, interface] : {std::pair(nsA, ifA), std::pair(nsB, ifB)}) {
+        if (!RunIp({"-n", ns, "link", "set", "dev", interface, "up"}, &output)) {
+            why = "cannot bring " + interface + " up: " + output;
+            return false;
+        }
+    }
+    for (const auto& [ns, interface] : {std::pair(nsA, ifA), std::pair(nsB, ifB)}) {
+        if (!WaitUntilUp(ns, interface)) {
+            why = interface + " did not come up";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CVethRig::AddPair(const std::string& ifA, const std::string& ifB, std::string& why) {
+    return MakePair(m_nsA, ifA, m_nsB, ifB, why);
 }
 
 std::unique_ptr<CVethRig> CVethRig::Create(std::string& why) {
@@ -169,25 +197,7 @@ std::unique_ptr<CVethRig> CVethRig::Create(std::string& why) {
     rig->m_madeB = true;
     DisableIpv6(rig->m_nsA);
     DisableIpv6(rig->m_nsB);
-    if (!RunIp({"link", "add", rig->m_ifA, "netns", rig->m_nsA, "type", "veth", "peer", "name",
-                rig->m_ifB, "netns", rig->m_nsB},
-               &output)) {
-        why = "cannot create a veth pair: " + output;
-        return nullptr;
-    }
-    for (ESide side : {ESide::A, ESide::B}) {
-        if (!RunIp({"-n", rig->Namespace(side), "link", "set", "dev", rig->Interface(side), "up"},
-                   &output)) {
-            why = "cannot bring " + rig->Interface(side) + " up: " + output;
-            return nullptr;
-        }
-    }
-    for (ESide side : {ESide::A, ESide::B}) {
-        if (!rig->WaitUntilUp(side)) {
-            why = rig->Interface(side) + " did not come up";
-            return nullptr;
-        }
-    }
+    if (!MakePair(rig->m_nsA, rig->m_ifA, rig->m_nsB, rig->m_ifB, why)) return nullptr;
     return rig;
 }
 

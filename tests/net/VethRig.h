@@ -28,6 +28,10 @@ public:
     const std::string& Namespace(ESide side) const { return side == ESide::A ? m_nsA : m_nsB; }
     const std::string& Interface(ESide side) const { return side == ESide::A ? m_ifA : m_ifB; }
 
+    // One more veth pair between the same two namespaces, `ifA` in A and `ifB` in B, up and as
+    // silent as the first; it goes with the namespaces. False, with the reason in `why`, if not.
+    bool AddPair(const std::string& ifA, const std::string& ifB, std::string& why);
+
     // Runs `f` on a new thread that has entered the side's namespace; the calling thread stays
     // where it is. Sockets and capture handles made there stay in that namespace wherever they
     // are used later. Exceptions, including a failure to enter, come out of get().
@@ -56,7 +60,9 @@ private:
     static bool Run(const char* program, const std::vector<std::string>& args, std::string* output);
     static bool EnterNamespace(const std::string& ns, std::string& why);
     static void RemoveLeftovers();
-    bool WaitUntilUp(ESide side) const;
+    static bool WaitUntilUp(const std::string& ns, const std::string& interface);
+    static bool MakePair(const std::string& nsA, const std::string& ifA, const std::string& nsB,
+                         const std::string& ifB, std::string& why);
 
     std::string m_nsA, m_nsB, m_ifA, m_ifB;
     bool m_madeA = false, m_madeB = false;
