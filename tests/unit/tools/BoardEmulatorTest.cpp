@@ -1,0 +1,222 @@
+// The emulator's frame-level behaviour without a link: frames in through OfferFrame, reports out
+// through a sink, read back with the library's own reply parser as a host would.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include <ferrolink/protocol/ConstValue.h>
+#include <ferrolink/protocol/NetworkHelper.h>
+#include <ferrolink/protocol/PacketDataWrapper.h>
+#include <ferrolink/reply/SWaitCheckParam.h>
+
+#include "board-sim/BoardEmulator.h"
+#include "board-sim/BoardFrameWriter.h"
+#include "common/BoardProtocol.h"
+
+namespace ferrolink::tools {
+namespace {
+
+using Clock = CBoardEmulator::Clock;
+using Frame = std::vector<unsigned char>;
+
+std::uint32_t Word(const Frame& f, std::size_t at) {
+    return (std::uint32_t{f[at]} << 24) | (std::uint32_t{f[at + 1]} << 16) |
+           (std::uint32_t{f[at + 2]} << 8) | f[at + 3];
+}
+
+TEST(BoardFrameWriterTest, ReportIsABoardToPcFrame) {
+    SBoardStatus status;
+    status.m_error = 0x0106;
+    status.m_resendIndex = 7;
+    status.m_currentMaximum = -1;
+    status.m_band[0] = 3;
+    status.m_band[3] = 0xA1B2C3D4;
+    Frame f;
+    CBoardFrameWriter(0x5A).Report(kSymbolStatusReply, 3, 9, status, f);
+    const unsigned char header[] = {
+        0x7b, 0x23, 0xfc, 0x98, 0x10, 0x99,  //  0 destination: the PC
+        0x5a, 0x34, 0x56, 0x78, 0x9a, 0xbc,  //  6 source: the board, first byte as configured
+        0x00, 0x58,                          // 12 frameLength 88
+        0x01, 0x01,                          // 14 status reply
+        0x00, 0x00, 0x00, 0x03,              // 16 frameIndex
+        0x00, 0x00, 0x00, 0x09,              // 20 packetIndex: the sequence
+        0x00, 0x00, 0x01, 0x06,              // 24 error word
+        0x00, 0x00, 0x00, 0x07,              // 28 resend index
+        0xff, 0xff, 0xff, 0xff,              // 32 current maximum -1
+        0x00, 0x01, 0x00, 0x02,              // 36 version 1.2
+        0x00, 0x00, 0x00, 0x03,              // 40 band
+    };
+    ASSERT_EQ(88u, f.size());
+    EXPECT_EQ(0, std::memcmp(header, f.data(), sizeof(header)));
+    EXPECT_EQ(0xA1B2C3D4u, Word(f, 52));
+    EXPECT_TRUE(CNetworkHelper::IsValidCheckSum(f.data(), 88));
+}
+
+class BoardEmulatorTest : public ::testing::Test {
+protected:
+    // The library builds the host's frames for the board MAC it was told; the emulator's default.
+    void SetUp() override { CConstValue::BoardMac_FirstByte_Update(0x12); }
+
+    void Make(const SBoardEmulatorOptions& options = {}) {
+        m_board = std::make_unique<CBoardEmulator>(options);
+        m_board->SetFrameSink(
+            [this](const unsigned char* f, int n) { m_sent.emplace_back(f, f + n); });
+    }
+    // A PC-to-board frame as the library builds it.
+    static Frame Build(std::uint16_t symbol, std::uint32_t frameIndex, std::uint32_t packetIndex,
+                       const std::vector<std::uint32_t>& words, const Frame& bytes = {}) {
+        Frame data = bytes;
+        for (std::uint32_t w : words)
+            for (int s = 24; s >= 0; s -= 8) data.push_back(static_cast<unsigned char>(w >> s));
+        SBufferData<unsigned char> frame;
+        const int capacity =
+            symbol == kSymbolPrintData
+                ? CNetworkHelper::GetActualPrintDataCapacity(static_cast<int>(data.size()))
+                : 60;
+        EXPECT_TRUE(CNetworkHelper::PreparePacket(
+            symbol, frameIndex, packetIndex, data.data(), static_cast<int>(data.size()),
+            static_cast<std::uint16_t>(capacity), PaddingValue_Zero, frame));
+        return Frame(frame.m_pBuffer, frame.m_pBuffer + frame.m_count);
+    }
+    void Offer(const Frame& f) {
+        m_board->OfferFrame(f.data(), static_cast<int>(f.size()), static_cast<int>(f.size()),
+                            m_now);
+    }
+    // The last report, parsed by the library as a host parses it.
+    SWaitCheckParam LastReply(std::uint16_t symbol = kSymbolStatusReply) {
+        SWaitCheckParam param(true);
+        EXPECT_FALSE(m_sent.empty());
+        if (m_sent.empty()) return param;
+        const Frame& f = m_sent.back();
+        EXPECT_TRUE(CNetworkHelper::IsValidCheckSum(f.data(), static_cast<int>(f.size())));
+        EXPECT_EQ(symbol, (f[14] << 8) | f[15]);
+        CPacketDataWrapper wrapper;
+        EXPECT_TRUE(wrapper.InitializeByFrameData(f.data(), static_cast<std::uint32_t>(f.size())));
+        EXPECT_TRUE(param.ParseInfo(wrapper.PacketData()));
+        return param;
+    }
+
+    std::unique_ptr<CBoardEmulator> m_board;
+    std::vector<Frame> m_sent;
+    Clock::time_point m_now = Clock::time_point{} + std::chrono::hours(1);
+};
+
+TEST_F(BoardEmulatorTest, CorruptFrameIsCountedAndReportedWithTheLoss) {
+    Make();
+    Offer(Build(kSymbolPrintData, 2, 0, {}, Frame(60, 1)));
+    Frame bad = Build(kSymbolPrintData, 2, 1, {}, Frame(60, 2));
+    bad[30] ^= 0x01;
+    Offer(bad);
+    Frame foreign = Build(kSymbolPrintData, 2, 1, {}, Frame(60, 2));
+    foreign[0] ^= 0x80;  // another board's frame is not ours to judge
+    Offer(foreign);
+    Offer(Build(kSymbolEndOfBand, 2, 1, {2, 120, 60}));
+
+    const SWaitCheckParam reply = LastReply();
+    EXPECT_TRUE(reply.m_b0_Re_Frame_Ver_Err);
+    EXPECT_TRUE(reply.m_b1_Re_Frame_Lose_Err);
+    EXPECT_FALSE(reply.ExistError_Fatal());
+    EXPECT_EQ(1, reply.GetFrameIndexOfResend());
+    const SEmulatorStatistics s = m_board->Statistics();
+    EXPECT_EQ(1u, s.m_checksumErrors);
+    EXPECT_EQ(1u, s.m_lossesDetected);
+    EXPECT_EQ(3u, s.m_framesReceived);
+
+    // A length field that claims more than arrived is a damaged frame, not a read past the end.
+    Frame liar = Build(kSymbolStatusQuery, 0, 2, {});
+    liar[12] = 0x05;
+    Offer(liar);
+    EXPECT_EQ(2u, m_board->Statistics().m_checksumErrors);
+    EXPECT_EQ(1u, m_sent.size()) << "a damaged command is not answered";
+}
+
+TEST_F(BoardEmulatorTest, RequestedErrorsStayUntilReset) {
+    SBoardEmulatorOptions options;
+    options.m_requestedErrors = 0x0100;  // informational bit 8 from the command line
+    Make(options);
+    Offer(Build(kSymbolSetErrors, 0, 1, {0x0004 | 0x0003}));
+    SWaitCheckParam reply = LastReply();
+    EXPECT_TRUE(reply.m_b2_L2_Wr_DDR2_over);
+    EXPECT_TRUE(reply.m_b8_HB_Fiber_ReData_Zhentou);
+    EXPECT_FALSE(reply.ExistError_Resend()) << "bits 0 and 1 are the board's own judgement";
+
+    m_board->Tick(m_now);
+    reply = LastReply(kSymbolAutoReport);
+    EXPECT_TRUE(reply.ExistError_Fatal()) << "periodic reports carry them too";
+    EXPECT_EQ(1u, reply.m_bandInfo[3]) << "last sequence answered";
+
+    Offer(Build(kSymbolReset, 0, 2, {}));
+    reply = LastReply();
+    EXPECT_FALSE(reply.ExistError());
+    EXPECT_FALSE(reply.m_b8_HB_Fiber_ReData_Zhentou);
+    EXPECT_EQ(2u, Word(m_sent.back(), 20));
+}
+
+TEST_F(BoardEmulatorTest, FullMemoryRaisesTheOverflowBitUntilReset) {
+    SBoardEmulatorOptions options;
+    options.m_boardMemoryBytes = 2 << 20;  // 1024 packets
+    Make(options);
+    for (std::uint32_t p = 0; p <= 1024; ++p)
+        Offer(Build(kSymbolPrintData, 1, p, {}, Frame(60, 1)));
+    Offer(Build(kSymbolStatusQuery, 1, 1, {}));
+    SWaitCheckParam reply = LastReply();
+    EXPECT_TRUE(reply.m_b2_L2_Wr_DDR2_over);
+    EXPECT_EQ(1u, m_board->Statistics().m_refusedPackets);
+    Offer(Build(kSymbolReset, 0, 2, {}));
+    Offer(Build(kSymbolPrintData, 1, 0, {}, Frame(60, 1)));
+    Offer(Build(kSymbolEndOfBand, 1, 3, {1, 60, 60}));
+    reply = LastReply();
+    EXPECT_FALSE(reply.ExistError()) << "Reset gave the memory back";
+}
+
+TEST_F(BoardEmulatorTest, ImpairmentOnBothDirections) {
+    SBoardEmulatorOptions options;
+    options.m_reportIntervalMs = 0;
+    options.m_impairment.m_duplicate = 1;  // every frame twice, each way
+    Make(options);
+    Offer(Build(kSymbolPrintData, 1, 0, {}, Frame(60, 9)));
+    Offer(Build(kSymbolStatusQuery, 1, 5, {}));
+    SEmulatorStatistics s = m_board->Statistics();
+    EXPECT_EQ(2u, s.m_printFrames);
+    EXPECT_EQ(2u, s.m_commandsAnswered);
+    EXPECT_EQ(4u, m_sent.size()) << "two answers, each sent twice";
+    EXPECT_EQ(2u, s.m_receiveImpairment.m_duplicated);
+    EXPECT_EQ(2u, s.m_sendImpairment.m_duplicated);
+
+    // Delay: held until due, then processed.
+    options.m_impairment = {};
+    options.m_impairment.m_delay = 1;
+    options.m_impairment.m_delayMs = 50;
+    Make(options);
+    m_sent.clear();
+    Offer(Build(kSymbolStatusQuery, 1, 6, {}));
+    m_board->Tick(m_now + std::chrono::milliseconds(49));
+    EXPECT_EQ(0u, m_board->Statistics().m_commandsAnswered);
+    m_board->Tick(m_now + std::chrono::milliseconds(50));
+    EXPECT_EQ(1u, m_board->Statistics().m_commandsAnswered);
+    EXPECT_TRUE(m_sent.empty()) << "the reply is delayed in its turn";
+    m_board->Tick(m_now + std::chrono::milliseconds(100));
+    EXPECT_EQ(1u, m_sent.size());
+
+    // Reorder: a frame goes after the one that follows it.
+    options.m_impairment = {};
+    options.m_impairment.m_reorder = 0.5;
+    options.m_seed = 3;
+    Make(options);
+    m_sent.clear();
+    for (std::uint32_t seq = 1; seq <= 40; ++seq) Offer(Build(kSymbolStatusQuery, 0, seq, {}));
+    EXPECT_GT(m_sent.size(), 30u) << "a held frame goes on with the next one, not on the timer";
+    m_board->Tick(m_now + std::chrono::seconds(1));
+    m_board->Tick(m_now + std::chrono::seconds(2));
+    ASSERT_EQ(40u, m_sent.size()) << "nothing lost, only moved";
+    int outOfOrder = 0;
+    for (std::size_t i = 1; i < m_sent.size(); ++i)
+        outOfOrder += Word(m_sent[i], 20) < Word(m_sent[i - 1], 20);
+    EXPECT_GT(outOfOrder, 3);
+    EXPECT_GT(m_board->Statistics().m_receiveImpairment.m_reordered, 5u);
+}
+
+}  // namespace
+}  // namespace ferrolink::tools

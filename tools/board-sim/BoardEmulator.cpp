@@ -1,0 +1,402 @@
+#include "board-sim/BoardEmulator.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+#include <ferrolink/outside/CustomBoostLog.h>
+#include <ferrolink/platform/PcapTimedRead.h>
+#include <ferrolink/protocol/BoardFrame.h>
+#include <ferrolink/protocol/ConstValue.h>
+#include <ferrolink/protocol/NetworkHelper.h>
+
+namespace ferrolink::tools {
+
+namespace {
+
+namespace frame = ferrolink::protocol::frame;
+
+std::uint32_t Get16(const unsigned char* at) {
+    return (std::uint32_t{at[0]} << 8) | at[1];
+}
+
+std::uint32_t Get32(const unsigned char* at) {
+    return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) |
+           (std::uint32_t{at[2]} << 8) | at[3];
+}
+
+constexpr int kHeaderAndChecksum = 28;
+
+}  // namespace
+
+CBoardEmulator::CBoardEmulator(const SBoardEmulatorOptions& options)
+    : m_options(options),
+      m_writer(options.m_firstByte),
+      m_store(options.m_boardMemoryBytes / CPacketPool::kSlotBytes),
+      m_receiveImpairment(options.m_impairment, options.m_seed, CImpairment::EDirection::Receive),
+      m_sendImpairment(options.m_impairment, options.m_seed, CImpairment::EDirection::Send),
+      m_requestedErrors(options.m_requestedErrors & kRequestableErrors) {}
+
+CBoardEmulator::~CBoardEmulator() {
+    ferrolink::platform::pcap_close(m_handle);
+}
+
+bool CBoardEmulator::Open(std::string& why) {
+    std::string device = m_options.m_interface;
+    const std::string prefix = "rpcap://";
+    if (device.compare(0, prefix.size(), prefix) == 0) device.erase(0, prefix.size());
+    if (device.empty()) {
+        why = "no interface given";
+        return false;
+    }
+    // Plain libpcap to open, for the buffer size that the Windows-shaped pcap_open cannot take:
+    // a burst of print data must fit in the kernel's ring while the band before it is judged.
+    char error[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* handle = ::pcap_create(device.c_str(), error);
+    if (!handle) {
+        why = std::string("cannot open ") + device + ": " + error;
+        return false;
+    }
+    ::pcap_set_snaplen(handle, kSnapLength);
+    ::pcap_set_promisc(handle, 1);
+    ::pcap_set_timeout(handle, kReadTimeoutMs);
+    ::pcap_set_buffer_size(handle, m_options.m_captureBufferBytes);
+    const int status = ::pcap_activate(handle);
+    if (status < 0) {
+        const std::string detail = ::pcap_geterr(handle);
+        if (status == PCAP_ERROR_NO_SUCH_DEVICE) {
+            why = "no interface \"" + device + "\" in this network namespace (" + detail +
+                  "); the emulator needs an existing interface and CAP_NET_RAW on it";
+        } else if (status == PCAP_ERROR_PERM_DENIED || status == PCAP_ERROR_PROMISC_PERM_DENIED) {
+            why = "not permitted to capture on " + device + " (" + detail +
+                  "): raw frames need CAP_NET_RAW; run as root or grant it with "
+                  "'setcap cap_net_raw+ep ferrolink-board-sim'";
+        } else {
+            why = "cannot open " + device + ": " + ::pcap_statustostr(status) +
+                  (detail.empty() ? "" : " (" + detail + ")") + "; raw frames need CAP_NET_RAW";
+        }
+        ::pcap_close(handle);
+        return false;
+    }
+    // The kernel keeps other stations' frames and our own reports away from the per-frame path.
+    // Both are optimisations: OfferFrame checks the destination itself.
+    const unsigned char* mac = m_writer.BoardMac();
+    char filter[64];
+    std::snprintf(filter, sizeof(filter), "ether dst %02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1],
+                  mac[2], mac[3], mac[4], mac[5]);
+    bpf_program program{};
+    if (::pcap_compile(handle, &program, filter, 1, PCAP_NETMASK_UNKNOWN) == 0) {
+        if (::pcap_setfilter(handle, &program) != 0)
+            FLK_LOG(1) << "pcap_setfilter failed: " << ::pcap_geterr(handle);
+        ::pcap_freecode(&program);
+    }
+    ::pcap_setdirection(handle, PCAP_D_IN);
+
+    ferrolink::platform::pcap_close(m_handle);
+    m_handle = handle;
+    return true;
+}
+
+bool CBoardEmulator::Run() {
+    if (!m_handle) {
+        FLK_LOG(2) << "no interface is open";
+        return false;
+    }
+    const Clock::time_point start = Clock::now();
+    m_nextReport = start;
+    m_nextCaptureStatistics = start;
+    bool ok = true;
+    bool warming = true;
+    while (!m_stop.load()) {
+        const int read = ferrolink::platform::pcap_dispatch(m_handle, -1, &CBoardEmulator::Captured,
+                                                            reinterpret_cast<u_char*>(this));
+        if (read == PCAP_ERROR) {
+            FLK_LOG(2) << "pcap_dispatch failed: " << ::pcap_geterr(m_handle);
+            ok = false;
+            break;
+        }
+        // Quiet moments ready the board memory, so a burst does not wait for fresh pages.
+        if (read == 0 && warming) warming = m_store.WarmUp();
+        Tick(Clock::now());
+        if (m_statisticsRequested.exchange(false) && m_options.m_events)
+            Statistics().WriteText(*m_options.m_events);
+    }
+    RefreshCaptureStatistics();
+    return ok;
+}
+
+void CBoardEmulator::Captured(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
+    auto* self = reinterpret_cast<CBoardEmulator*>(user);
+    // The clock matters only to held frames; the plain path skips it.
+    const bool timed = self->m_receiveImpairment.Active() || self->m_sendImpairment.Active();
+    const Clock::time_point now = timed ? Clock::now() : Clock::time_point{};
+    self->OfferFrame(bytes, static_cast<int>(header->caplen), static_cast<int>(header->len), now);
+}
+
+void CBoardEmulator::OfferFrame(const unsigned char* frameBytes, int capturedLength, int wireLength,
+                                Clock::time_point now) {
+    if (!frameBytes || capturedLength < 6 || std::memcmp(frameBytes, BoardMac(), 6) != 0) return;
+    Bump(m_counters.m_framesReceived);
+    if (!m_receiveImpairment.Active()) {
+        Process(frameBytes, capturedLength, wireLength, now);
+        return;
+    }
+    SHeldFrame copy{{frameBytes, frameBytes + capturedLength}, wireLength, now};
+    const int copies =
+        Impair(m_receiveImpairment, m_receiveCounts, copy, m_receiveDelayed, m_receiveReordered);
+    if (copies == 0) return;
+    for (int i = 0; i < copies; ++i) Process(copy.m_bytes.data(), capturedLength, wireLength, now);
+    // A reordered frame comes after the one that followed it.
+    ReleaseReceived(m_receiveReordered, Clock::time_point::max(), now);
+}
+
+int CBoardEmulator::Impair(CImpairment& impairment, SImpairmentCounters& counts, SHeldFrame& frame,
+                           std::deque<SHeldFrame>& delayed, std::deque<SHeldFrame>& reordered) {
+    const SImpairmentDecision fate = impairment.Next();
+    if (fate.m_drop) {
+        Bump(counts.m_dropped);
+        return 0;
+    }
+    if (fate.m_corrupt) {
+        CImpairment::Corrupt(frame.m_bytes.data(), static_cast<int>(frame.m_bytes.size()),
+                             fate.m_corruptPick);
+        Bump(counts.m_corrupted);
+    }
+    const int copies = fate.m_duplicate ? 2 : 1;
+    if (fate.m_duplicate) Bump(counts.m_duplicated);
+    if (!fate.m_delay && !fate.m_reorder) return copies;
+    if (fate.m_delay) {
+        Bump(counts.m_delayed);
+        frame.m_since += std::chrono::milliseconds(m_options.m_impairment.m_delayMs);
+    } else {
+        Bump(counts.m_reordered);
+    }
+    for (int i = 0; i < copies; ++i) (fate.m_delay ? delayed : reordered).push_back(frame);
+    return 0;
+}
+
+void CBoardEmulator::ReleaseReceived(std::deque<SHeldFrame>& queue, Clock::time_point upTo,
+                                     Clock::time_point now) {
+    while (!queue.empty() && queue.front().m_since <= upTo) {
+        const SHeldFrame held = std::move(queue.front());
+        queue.pop_front();
+        Process(held.m_bytes.data(), static_cast<int>(held.m_bytes.size()), held.m_wireLength, now);
+    }
+}
+
+void CBoardEmulator::ChecksumError() {
+    Bump(m_counters.m_checksumErrors);
+    m_store.NoteChecksumError();
+}
+
+void CBoardEmulator::Process(const unsigned char* bytes, int capturedLength, int wireLength,
+                             Clock::time_point now) {
+    if (capturedLength < kHeaderAndChecksum || wireLength != capturedLength) {
+        ChecksumError();  // cut short on the wire or by the capture: cannot be verified
+        return;
+    }
+    // The length field is the sender's word; it must lie within what was captured.
+    const int frameLength = static_cast<int>(Get16(bytes + frame::kFrameLengthOffset));
+    if (frameLength < kHeaderAndChecksum || frameLength > capturedLength ||
+        !CNetworkHelper::IsValidCheckSum(bytes, frameLength)) {
+        ChecksumError();
+        return;
+    }
+    const std::uint32_t symbol = Get16(bytes + frame::kDataSymbolOffset);
+    const std::uint32_t frameIndex = Get32(bytes + frame::kFrameIndexOffset);
+    const std::uint32_t packetIndex = Get32(bytes + frame::kPacketIndexOffset);
+    const unsigned char* data = bytes + frame::kActualDataOffset;
+    const int dataLength = frameLength - kHeaderAndChecksum;
+    switch (symbol) {
+        case kSymbolPrintData:
+            switch (m_store.StorePacket(frameIndex, packetIndex, data, dataLength)) {
+                case EStoreResult::Stored:
+                    Bump(m_counters.m_printFrames);
+                    break;
+                case EStoreResult::MemoryFull:
+                    if (!m_memoryOverflow) FLK_LOG(2) << "board memory full at band " << frameIndex;
+                    m_memoryOverflow = true;
+                    Bump(m_counters.m_refusedPackets);
+                    break;
+                case EStoreResult::Refused:
+                    Bump(m_counters.m_refusedPackets);
+                    break;
+            }
+            break;
+        case kSymbolEndOfBand:
+        case kSymbolStatusQuery:
+        case kSymbolReset:
+        case kSymbolSetErrors:
+            Command(static_cast<std::uint16_t>(symbol), frameIndex, packetIndex, data, dataLength,
+                    now);
+            break;
+        default:
+            Bump(m_counters.m_otherFrames);
+            break;
+    }
+}
+
+void CBoardEmulator::Command(std::uint16_t symbol, std::uint32_t frameIndex, std::uint32_t sequence,
+                             const unsigned char* data, int dataLength, Clock::time_point now) {
+    const int wordsNeeded = symbol == kSymbolEndOfBand ? 3 : symbol == kSymbolSetErrors ? 1 : 0;
+    if (dataLength < wordsNeeded * 4) {
+        FLK_LOG(2) << "command 0x" << std::hex << symbol << std::dec << " with " << dataLength
+                   << " data bytes, needs " << wordsNeeded * 4;
+        Bump(m_counters.m_otherFrames);
+        return;
+    }
+    SBandResult result;
+    switch (symbol) {
+        case kSymbolEndOfBand:
+            result = m_store.EndOfBand(frameIndex, Get32(data), Get32(data + 4), Get32(data + 8));
+            if (result.m_error & kErrorLost) {
+                Bump(m_counters.m_lossesDetected);
+                FLK_LOG(1) << "band " << frameIndex << ": packets missing, resend from "
+                           << result.m_resendIndex;
+            }
+            if (result.m_completedNow) BandCompleted(result);
+            break;
+        case kSymbolReset:
+            m_store.Reset();
+            m_requestedErrors = 0;
+            m_memoryOverflow = false;
+            result = m_store.Query();
+            break;
+        case kSymbolSetErrors:
+            m_requestedErrors |= Get32(data) & kRequestableErrors;
+            result = m_store.Query();
+            break;
+        default:
+            result = m_store.Query();
+            break;
+    }
+    m_lastSequence = sequence;
+    Bump(m_counters.m_commandsAnswered);
+    m_writer.Report(kSymbolStatusReply, frameIndex, sequence, StatusOf(result), m_reportFrame);
+    SendReport(m_reportFrame, now);
+}
+
+void CBoardEmulator::BandCompleted(const SBandResult& result) {
+    {
+        std::lock_guard<std::mutex> lock(m_bandsMutex);
+        m_completedBands.push_back(
+            {result.m_band, result.m_packets, result.m_bandBytes, result.m_sha256});
+    }
+    FLK_LOG(1) << "band " << result.m_band << " complete";
+    if (m_options.m_events) {
+        *m_options.m_events << "band " << result.m_band << " complete: " << result.m_packets
+                            << " packets, " << result.m_bandBytes << " bytes, sha256 "
+                            << result.m_sha256 << std::endl;
+    }
+}
+
+SBoardStatus CBoardEmulator::StatusOf(const SBandResult& result) const {
+    SBoardStatus status;
+    constexpr std::uint32_t kMemoryOverflow = 1u << 2;
+    status.m_error = result.m_error | m_requestedErrors | (m_memoryOverflow ? kMemoryOverflow : 0);
+    status.m_resendIndex = result.m_resendIndex;
+    status.m_currentMaximum = result.m_currentMaximum;
+    status.m_band[0] = result.m_band;
+    status.m_band[1] = result.m_packetsHeld;
+    status.m_band[2] = m_store.BandsCompleted();
+    status.m_band[3] = m_lastSequence;
+    return status;
+}
+
+void CBoardEmulator::SendReport(const std::vector<unsigned char>& frameBytes,
+                                Clock::time_point now) {
+    const int length = static_cast<int>(frameBytes.size());
+    if (!m_sendImpairment.Active()) {
+        Transmit(frameBytes.data(), length);
+        return;
+    }
+    SHeldFrame copy{frameBytes, length, now};
+    const int copies = Impair(m_sendImpairment, m_sendCounts, copy, m_sendDelayed, m_sendReordered);
+    if (copies == 0) return;
+    for (int i = 0; i < copies; ++i) Transmit(copy.m_bytes.data(), length);
+    ReleaseSent(m_sendReordered, Clock::time_point::max());
+}
+
+void CBoardEmulator::ReleaseSent(std::deque<SHeldFrame>& queue, Clock::time_point upTo) {
+    while (!queue.empty() && queue.front().m_since <= upTo) {
+        const SHeldFrame held = std::move(queue.front());
+        queue.pop_front();
+        Transmit(held.m_bytes.data(), static_cast<int>(held.m_bytes.size()));
+    }
+}
+
+void CBoardEmulator::Transmit(const unsigned char* frameBytes, int length) {
+    if (m_sink) {
+        m_sink(frameBytes, length);
+    } else if (!m_handle) {
+        return;
+    } else if (::pcap_sendpacket(m_handle, frameBytes, length) != 0) {
+        FLK_LOG(2) << "pcap_sendpacket failed: " << ::pcap_geterr(m_handle);
+        return;
+    }
+    Bump(m_counters.m_reportsSent);
+}
+
+void CBoardEmulator::Tick(Clock::time_point now) {
+    const Clock::time_point heldSince = now - std::chrono::milliseconds(kReorderHoldMs);
+    ReleaseReceived(m_receiveDelayed, now, now);
+    ReleaseReceived(m_receiveReordered, heldSince, now);
+    ReleaseSent(m_sendDelayed, now);
+    ReleaseSent(m_sendReordered, heldSince);
+    if (m_options.m_reportIntervalMs > 0 && now >= m_nextReport) {
+        const SBandResult latest = m_store.Query();
+        m_writer.Report(kSymbolAutoReport, latest.m_band, m_autoReports++, StatusOf(latest),
+                        m_reportFrame);
+        SendReport(m_reportFrame, now);
+        const auto interval = std::chrono::milliseconds(m_options.m_reportIntervalMs);
+        // Keep the rhythm, but after a stall start again from now rather than catch up.
+        m_nextReport = m_nextReport + interval > now ? m_nextReport + interval : now + interval;
+    }
+    if (m_handle && now >= m_nextCaptureStatistics) {
+        RefreshCaptureStatistics();
+        m_nextCaptureStatistics = now + std::chrono::seconds(1);
+    }
+}
+
+void CBoardEmulator::RefreshCaptureStatistics() {
+    pcap_stat counts{};
+    if (!m_handle || ::pcap_stats(m_handle, &counts) != 0) return;
+    m_counters.m_captureReceived.store(counts.ps_recv, std::memory_order_relaxed);
+    m_counters.m_captureDropped.store(counts.ps_drop, std::memory_order_relaxed);
+    m_counters.m_captureInterfaceDropped.store(counts.ps_ifdrop, std::memory_order_relaxed);
+}
+
+SImpairmentCounts CBoardEmulator::Snapshot(const SImpairmentCounters& c) {
+    SImpairmentCounts counts;
+    counts.m_dropped = c.m_dropped.load(std::memory_order_relaxed);
+    counts.m_corrupted = c.m_corrupted.load(std::memory_order_relaxed);
+    counts.m_duplicated = c.m_duplicated.load(std::memory_order_relaxed);
+    counts.m_reordered = c.m_reordered.load(std::memory_order_relaxed);
+    counts.m_delayed = c.m_delayed.load(std::memory_order_relaxed);
+    return counts;
+}
+
+SEmulatorStatistics CBoardEmulator::Statistics() const {
+    SEmulatorStatistics s;
+    const auto get = [](const std::atomic<std::uint64_t>& c) {
+        return c.load(std::memory_order_relaxed);
+    };
+    s.m_framesReceived = get(m_counters.m_framesReceived);
+    s.m_printFrames = get(m_counters.m_printFrames);
+    s.m_checksumErrors = get(m_counters.m_checksumErrors);
+    s.m_lossesDetected = get(m_counters.m_lossesDetected);
+    s.m_reportsSent = get(m_counters.m_reportsSent);
+    s.m_commandsAnswered = get(m_counters.m_commandsAnswered);
+    s.m_refusedPackets = get(m_counters.m_refusedPackets);
+    s.m_otherFrames = get(m_counters.m_otherFrames);
+    s.m_captureReceived = get(m_counters.m_captureReceived);
+    s.m_captureDropped = get(m_counters.m_captureDropped);
+    s.m_captureInterfaceDropped = get(m_counters.m_captureInterfaceDropped);
+    s.m_receiveImpairment = Snapshot(m_receiveCounts);
+    s.m_sendImpairment = Snapshot(m_sendCounts);
+    std::lock_guard<std::mutex> lock(m_bandsMutex);
+    s.m_bands = m_completedBands;
+    return s;
+}
+
+}  // namespace ferrolink::tools

@@ -1,0 +1,152 @@
+// The board on one Ethernet interface: stores print data by band, answers the host's commands
+// with status replies, sends periodic reports (which adapter detection listens for), and can
+// impair both directions deterministically. One thread runs it (Run); other threads and signal
+// handlers may only call Stop, RequestStatistics and Statistics.
+//
+// Embedding, e.g. in a test: construct, Open in the network namespace of the interface, Run on a
+// thread, Stop, join. Without a link, SetFrameSink, OfferFrame and Tick drive the same logic.
+#pragma once
+
+#include <pcap/pcap.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <iosfwd>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "board-sim/BandStore.h"
+#include "board-sim/BoardFrameWriter.h"
+#include "board-sim/EmulatorStatistics.h"
+#include "board-sim/Impairment.h"
+#include "common/BoardProtocol.h"
+
+namespace ferrolink::tools {
+
+struct SBoardEmulatorOptions {
+    std::string m_interface;  // "eth1" or "rpcap://eth1"
+    unsigned char m_firstByte = 0x12;
+    int m_reportIntervalMs = 500;  // 0: no periodic reports
+    std::uint32_t m_seed = 1;
+    SImpairmentRates m_impairment;        // applied to received frames and to sent reports alike
+    std::uint32_t m_requestedErrors = 0;  // bits 2..13 raised in every report until a Reset
+    int m_captureBufferBytes = 64 << 20;
+    // The board's print-data memory, readied while the link is quiet. Packets that do not fit
+    // raise bit 2 (overflow while writing the memory) until a Reset.
+    std::size_t m_boardMemoryBytes = std::size_t{256} << 20;
+    std::ostream* m_events = nullptr;  // band completions and requested statistics; null: none
+};
+
+class CBoardEmulator {
+public:
+    using Clock = std::chrono::steady_clock;
+    using FrameSink = std::function<void(const unsigned char* frame, int length)>;
+
+    static constexpr int kSnapLength = 2048;
+    static constexpr int kReadTimeoutMs = 10;
+    // Bits a host (or the command line) may raise: fatal 2..7 and informational 8..13. Bits 0
+    // and 1 are the board's own judgement.
+    static constexpr std::uint32_t kRequestableErrors = kFatalMask | 0x3F00u;
+    // A reordered frame waits for the next frame of its direction, but never longer than this.
+    static constexpr int kReorderHoldMs = 20;
+
+    explicit CBoardEmulator(const SBoardEmulatorOptions& options);
+    ~CBoardEmulator();
+    CBoardEmulator(const CBoardEmulator&) = delete;
+    CBoardEmulator& operator=(const CBoardEmulator&) = delete;
+
+    // Opens the interface of the calling thread's network namespace. False with the reason.
+    bool Open(std::string& why);
+    // Receives, answers and reports until Stop. False when the capture fails or nothing is open.
+    bool Run();
+    // Both only set a flag (async-signal-safe); Run sees it within its read time-out.
+    void Stop() { m_stop.store(true); }
+    void RequestStatistics() { m_statisticsRequested.store(true); }
+
+    // Where frames go instead of the interface (tests without a link).
+    void SetFrameSink(FrameSink sink) { m_sink = std::move(sink); }
+    // One frame as captured: `wireLength` is its length on the wire, `capturedLength` what of it
+    // is at `frame`. Frames for other destinations are ignored.
+    void OfferFrame(const unsigned char* frame, int capturedLength, int wireLength,
+                    Clock::time_point now);
+    // Periodic work: held frames that are due, the periodic report, the capture counters.
+    void Tick(Clock::time_point now);
+
+    SEmulatorStatistics Statistics() const;
+    const unsigned char* BoardMac() const { return m_writer.BoardMac(); }
+
+private:
+    struct SHeldFrame {
+        std::vector<unsigned char> m_bytes;
+        int m_wireLength;
+        Clock::time_point m_since;  // delayed: when due; reordered: when held
+    };
+    // Counters written by the running thread only, read by any: relaxed loads and stores.
+    struct SCounters {
+        std::atomic<std::uint64_t> m_framesReceived{0}, m_printFrames{0}, m_checksumErrors{0},
+            m_lossesDetected{0}, m_reportsSent{0}, m_commandsAnswered{0}, m_refusedPackets{0},
+            m_otherFrames{0}, m_captureReceived{0}, m_captureDropped{0},
+            m_captureInterfaceDropped{0};
+    };
+    struct SImpairmentCounters {
+        std::atomic<std::uint64_t> m_dropped{0}, m_corrupted{0}, m_duplicated{0}, m_reordered{0},
+            m_delayed{0};
+    };
+
+    static void Bump(std::atomic<std::uint64_t>& counter) {
+        counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
+    static void Captured(u_char* user, const pcap_pkthdr* header, const u_char* bytes);
+    static SImpairmentCounts Snapshot(const SImpairmentCounters& counters);
+
+    // A frame that survived the impairment of the receive direction.
+    void Process(const unsigned char* frame, int capturedLength, int wireLength,
+                 Clock::time_point now);
+    void ChecksumError();
+    void Command(std::uint16_t symbol, std::uint32_t frameIndex, std::uint32_t sequence,
+                 const unsigned char* data, int dataLength, Clock::time_point now);
+    void BandCompleted(const SBandResult& result);
+    SBoardStatus StatusOf(const SBandResult& result) const;
+    // Decides the frame's fate in one direction: 0 when it is dropped or held back (in `delayed`
+    // or `reordered`), else how many copies go on now.
+    int Impair(CImpairment& impairment, SImpairmentCounters& counts, SHeldFrame& frame,
+               std::deque<SHeldFrame>& delayed, std::deque<SHeldFrame>& reordered);
+    // Through the impairment of the send direction.
+    void SendReport(const std::vector<unsigned char>& frame, Clock::time_point now);
+    void Transmit(const unsigned char* frame, int length);
+    void ReleaseReceived(std::deque<SHeldFrame>& queue, Clock::time_point upTo,
+                         Clock::time_point now);
+    void ReleaseSent(std::deque<SHeldFrame>& queue, Clock::time_point upTo);
+    void RefreshCaptureStatistics();
+
+    SBoardEmulatorOptions m_options;
+    CBoardFrameWriter m_writer;
+    CBandStore m_store;
+    CImpairment m_receiveImpairment;
+    CImpairment m_sendImpairment;
+    pcap_t* m_handle = nullptr;
+    FrameSink m_sink;
+
+    std::uint32_t m_requestedErrors;
+    bool m_memoryOverflow = false;
+    std::uint32_t m_lastSequence = 0;
+    std::uint32_t m_autoReports = 0;
+    std::vector<unsigned char> m_reportFrame;
+    Clock::time_point m_nextReport{};
+    Clock::time_point m_nextCaptureStatistics{};
+    std::deque<SHeldFrame> m_receiveDelayed, m_receiveReordered;
+    std::deque<SHeldFrame> m_sendDelayed, m_sendReordered;
+
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_statisticsRequested{false};
+    SCounters m_counters;
+    SImpairmentCounters m_receiveCounts, m_sendCounts;
+    mutable std::mutex m_bandsMutex;
+    std::vector<SCompletedBand> m_completedBands;  // guarded by m_bandsMutex
+};
+
+}  // namespace ferrolink::tools
