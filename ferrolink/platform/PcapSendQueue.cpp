@@ -21,6 +21,8 @@
 #include <thread>
 #include <utility>
 
+#include <ferrolink/platform/HandleError.h>
+
 namespace ferrolink::platform {
 
 namespace {
@@ -35,19 +37,6 @@ constexpr int SocketBufferWaitMs = 10;
 constexpr u_int MappedQueueMinimum = 2u << 20;
 // Without a single frame accepted for this long the link is considered stuck.
 constexpr auto NoProgressLimit = std::chrono::milliseconds(1000);
-
-void SetHandleError(pcap_t* p, const char* format, ...) __attribute__((format(printf, 2, 3)));
-
-// The caller reads the reason of a short transmission with pcap_geterr, as with the Windows
-// library; that text lives in the handle.
-void SetHandleError(pcap_t* p, const char* format, ...) {
-    char* text = ::pcap_geterr(p);
-    if (!text) return;
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, PCAP_ERRBUF_SIZE, format, args);
-    va_end(args);
-}
 
 // Frames go out on the handle's own packet socket rather than on one of ours: it is already
 // bound to the handle's device in the handle's network namespace (an own socket would land in

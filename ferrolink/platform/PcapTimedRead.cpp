@@ -15,6 +15,7 @@
 #include <memory>
 
 #include <ferrolink/platform/PcapHandleRegistry.h>
+#include <ferrolink/platform/HandleError.h>
 
 namespace ferrolink::platform {
 
@@ -24,17 +25,6 @@ namespace {
 constexpr int BreakCheckSliceMs = 10;
 
 enum class EWaitResult { FramesWaiting, TimedOut, BreakRequested, Failed };
-
-void SetHandleError(pcap_t* p, const char* format, ...) __attribute__((format(printf, 2, 3)));
-
-void SetHandleError(pcap_t* p, const char* format, ...) {
-    char* text = ::pcap_geterr(p);
-    if (!text) return;
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, PCAP_ERRBUF_SIZE, format, args);
-    va_end(args);
-}
 
 // Descriptor to wait on, or -1 when libpcap's own read is the right one (capture files, which
 // never wait, and dead handles, which have nothing to read).
