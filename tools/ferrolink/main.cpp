@@ -138,8 +138,9 @@ int Send(const std::string& device, const std::string& file, SPrintJobOptions op
         std::fprintf(stderr, "ferrolink: the receive thread did not start\n");
         return 1;
     }
-    SWaitCheckParam reset(true);
-    if (!link.Command(tools::kSymbolReset, 0, {}, options.replyTimeoutMs, options.commandTries, reset)) {
+    SWaitCheckParam status(true);
+    if (!link.Command(tools::kSymbolStatusQuery, 0, {}, options.replyTimeoutMs, options.commandTries,
+                      status)) {
         std::fprintf(stderr, "ferrolink: the board on %s does not answer (no reply within %u ms)\n",
                      link.DeviceName().c_str(), options.replyTimeoutMs * options.commandTries);
         return 1;
@@ -266,6 +267,7 @@ int Dump(const std::string& device, const std::string& output, long count, doubl
 int main(int argc, char** argv) {
     CLI::App app{"ferrolink: talk to the printer mainboard over its Ethernet link"};
     app.require_subcommand(1);
+    app.fallthrough();  // --log-level may also follow the subcommand
     std::string logLevel = "failure";
     app.add_option("--log-level", logLevel, "library log records shown: off, failure, notice")
         ->check(CLI::IsMember({"off", "failure", "notice"}));
