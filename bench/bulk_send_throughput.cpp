@@ -7,6 +7,7 @@
 #include <netpacket/packet.h>
 #include <pcap/pcap.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,7 +26,9 @@
 #include <ferrolink/platform/PcapExtensions.h>
 #include <ferrolink/platform/PcapTimedRead.h>
 #include <ferrolink/protocol/NetworkHelper.h>
+#include <ferrolink/transmit/CustomPCapSendQueue.h>
 #include <ferrolink/transmit/Ferrolink.h>
+#include <ferrolink/transmit/InternalProcessor.h>
 
 namespace flk = ferrolink::platform;
 using Clock = std::chrono::steady_clock;
@@ -82,9 +85,12 @@ struct SCounter {
             auto lastFrame = Clock::now();
             const auto start = Clock::now();
             while (count >= 0 && count < expected) {
-                const int n = flk::pcap_dispatch(p, -1, [](u_char* u, const pcap_pkthdr*, const u_char*) {
-                    ++*reinterpret_cast<long*>(u);
-                }, reinterpret_cast<u_char*>(&count));
+                const int n = flk::pcap_dispatch(
+                    p, -1,
+                    [](u_char* u, const pcap_pkthdr*, const u_char*) {
+                        ++*reinterpret_cast<long*>(u);
+                    },
+                    reinterpret_cast<u_char*>(&count));
                 if (n > 0) lastFrame = Clock::now();
                 if (n < 0) break;
                 const auto quiet = Clock::now() - (count > 0 ? lastFrame : start);
@@ -127,6 +133,59 @@ double Median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+double MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Where our call's time goes: the queue fill (frames built and queued), the transmission of that
+// queue with the far end counting as in the runs above, and one memcpy of the job into a block as
+// large as the queue, the least any fill must spend before the first frame leaves.
+void ReportSplit(pcap_t* handle, CActualPrintData& job, int runs, double baselineMs,
+                 const std::string& ns, const std::string& ifName) {
+    const long frames = static_cast<long>(job.m_packetList.size());
+    const std::size_t queueBytes = job.m_packetList.size() * (16 + 1496);
+    std::vector<char> source(job.m_printDataSize, 1);
+    // Mapped like the queue, so that the counter's fork leaves it writable without faults.
+    void* mapped =
+        ::mmap(nullptr, queueBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return;
+    ::madvise(mapped, queueBytes, MADV_HUGEPAGE);
+    ::madvise(mapped, queueBytes, MADV_DONTFORK);
+    char* target = static_cast<char*>(mapped);
+    std::vector<double> fill, transmit, copy;
+    for (int run = 0; run <= runs; ++run) {
+        CCustomPCapSendQueue queue(static_cast<int>(queueBytes));
+        auto start = Clock::now();
+        CInternalProcessor::AddPrintDataToQueue(queue.m_queue, job, 1);
+        const double filled = MillisecondsSince(start);
+        SCounter counter = SCounter::Start(ns, ifName, frames);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        start = Clock::now();
+        CInternalProcessor::SendQueueData(handle, queue.m_queue);
+        const double sent = MillisecondsSince(start);
+        long received = 0, captureDrops = 0;
+        counter.Finish(received, captureDrops);
+        start = Clock::now();
+        std::memcpy(target, source.data(), source.size());
+        const double copied = MillisecondsSince(start);
+        if (run == 0) continue;  // warm-up
+        fill.push_back(filled);
+        transmit.push_back(sent);
+        copy.push_back(copied);
+    }
+    ::munmap(mapped, queueBytes);
+    const double f = Median(fill), t = Median(transmit), c = Median(copy);
+    std::printf(
+        "split of our call (medians): queue fill %.1f ms, transmission %.1f ms; raw sendmmsg %.1f "
+        "ms; "
+        "memcpy of the job %.1f ms\n",
+        f, t, baselineMs, c);
+    std::printf(
+        "ceiling of FLK/sendmmsg with a fill as fast as one memcpy and a transmission as fast as "
+        "raw sendmmsg: %.2f\n",
+        baselineMs / (baselineMs + c));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,7 +201,8 @@ int main(int argc, char** argv) {
     CActualPrintData job;
     {
         std::vector<unsigned char> data(static_cast<std::size_t>(mib) << 20);
-        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 2654435761u >> 13);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<unsigned char>(i * 2654435761u >> 13);
         job.AssignCopy(data.data(), data.size());
     }
     job.CutIntoPackets(kPacketSize);
@@ -165,8 +225,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     char errbuf[PCAP_ERRBUF_SIZE] = "";
-    pcap_t* handle = flk::pcap_open(("rpcap://" + ifA).c_str(), 1496, flk::PCAP_OPENFLAG_PROMISCUOUS,
-                                    10, nullptr, errbuf);
+    pcap_t* handle = flk::pcap_open(("rpcap://" + ifA).c_str(), 1496,
+                                    flk::PCAP_OPENFLAG_PROMISCUOUS, 10, nullptr, errbuf);
     if (!handle) {
         std::fprintf(stderr, "cannot open %s: %s\n", ifA.c_str(), errbuf);
         return 1;
@@ -197,7 +257,8 @@ int main(int argc, char** argv) {
             const long rssBefore = ReadStatusKb("VmRSS:");
             const auto start = Clock::now();
             if (method == 0) {
-                if (!FLK_SendPrintData(handle, &job, 1)) std::fprintf(stderr, "FLK_SendPrintData failed\n");
+                if (!FLK_SendPrintData(handle, &job, 1))
+                    std::fprintf(stderr, "FLK_SendPrintData failed\n");
                 peakKb = std::max(peakKb, ReadStatusKb("VmHWM:") - rssBefore + jobKb);
             } else if (method == 1) {
                 for (const auto& f : prebuilt)
@@ -216,10 +277,14 @@ int main(int argc, char** argv) {
                         messages[k].msg_hdr.msg_iovlen = 1;
                     }
                     const int sent = ::sendmmsg(raw, messages.data(), static_cast<unsigned>(n), 0);
-                    if (sent > 0) at += static_cast<std::size_t>(sent);
+                    if (sent > 0)
+                        at += static_cast<std::size_t>(sent);
                     else if (errno == ENOBUFS || errno == EAGAIN)
                         std::this_thread::sleep_for(std::chrono::microseconds(100));
-                    else { std::perror("sendmmsg"); return 1; }
+                    else {
+                        std::perror("sendmmsg");
+                        return 1;
+                    }
                 }
             }
             const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -230,8 +295,10 @@ int main(int argc, char** argv) {
             auto& series = method == 0 ? ours : method == 1 ? loop : mmsg;
             series.push_back(frames / seconds);
         }
-        std::printf("  %s %d: FLK_SendPrintData %.0f f/s, pcap_sendpacket loop %.0f f/s, raw sendmmsg %.0f f/s\n",
-                    run == 0 ? "warm-up" : "run", run, ours.back(), loop.back(), mmsg.back());
+        std::printf(
+            "  %s %d: FLK_SendPrintData %.0f f/s, pcap_sendpacket loop %.0f f/s, raw sendmmsg %.0f "
+            "f/s\n",
+            run == 0 ? "warm-up" : "run", run, ours.back(), loop.back(), mmsg.back());
         if (run == 0) {
             ours.clear();
             loop.clear();
@@ -239,13 +306,18 @@ int main(int argc, char** argv) {
         }
     }
     const double o = Median(ours), l = Median(loop), m = Median(mmsg);
-    std::printf("median frames/s: FLK_SendPrintData %.0f, pcap_sendpacket loop %.0f, raw sendmmsg %.0f\n", o, l, m);
+    std::printf(
+        "median frames/s: FLK_SendPrintData %.0f, pcap_sendpacket loop %.0f, raw sendmmsg %.0f\n",
+        o, l, m);
     std::printf("ratios: FLK/loop %.2f, FLK/sendmmsg %.2f\n", o / l, o / m);
-    std::printf("frames lost (sent - counted at the far end, all runs): FLK %ld, loop %ld, sendmmsg %ld; "
-                "capture drops: %ld, %ld, %ld\n",
-                lost[0], lost[1], lost[2], drops[0], drops[1], drops[2]);
-    std::printf("peak resident memory of the send: %.1f MiB (job %.1f MiB + queue %.1f MiB + %.1f MiB)\n",
-                peakKb / 1024.0, jobKb / 1024.0, queueKb / 1024.0, (peakKb - jobKb - queueKb) / 1024.0);
+    std::printf(
+        "frames lost (sent - counted at the far end, all runs): FLK %ld, loop %ld, sendmmsg %ld; "
+        "capture drops: %ld, %ld, %ld\n",
+        lost[0], lost[1], lost[2], drops[0], drops[1], drops[2]);
+    std::printf(
+        "peak resident memory of the send: %.1f MiB (job %.1f MiB + queue %.1f MiB + %.1f MiB)\n",
+        peakKb / 1024.0, jobKb / 1024.0, queueKb / 1024.0, (peakKb - jobKb - queueKb) / 1024.0);
+    ReportSplit(handle, job, runs, frames / m * 1000.0, nsB, ifB);
     flk::pcap_close(handle);
     ::close(raw);
     return 0;
