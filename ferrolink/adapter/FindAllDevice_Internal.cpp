@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <vector>
 
 #include <ferrolink/adapter/NpfPacketHelper.h>
@@ -125,10 +126,17 @@ bool CFindAllDevice_Internal::GetSelectedDeviceName(std::string& name) {
     if (!FindAllDevice()) return false;
     PrintAllDevice();
     std::cout << "Enter the index value of which you want to choose device:" << std::flush;
-    // Whatever the extraction leaves: -1 when the input ended before a number, so nothing is
-    // chosen then.
+    // A failed extraction stores 0, which would silently pick the first device for a typo:
+    // input that is not a number, or ends, chooses nothing. The rest of a bad line is dropped so
+    // the next prompt starts clean.
     int index = -1;
-    std::cin >> index;
+    if (!(std::cin >> index)) {
+        if (!std::cin.eof()) {
+            std::cin.clear();
+            std::cin.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        }
+        return false;
+    }
     if (index < 0) return false;
     const pcap_if* device = m_deviceList;
     for (int i = 0; i < index && device; ++i) device = device->next;
