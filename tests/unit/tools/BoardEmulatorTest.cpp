@@ -1,9 +1,12 @@
-// The emulator's frame-level behaviour without a link: frames in through OfferFrame, reports out
-// through a sink, read back with the library's own reply parser as a host would.
+// The emulator's frame-level behaviour without a link (frames in through OfferFrame, reports out
+// through a sink, read back with the library's own reply parser as a host would) and the
+// impairment decisions it applies to both directions.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <tuple>
 #include <vector>
 
 #include <ferrolink/protocol/ConstValue.h>
@@ -13,13 +16,14 @@
 
 #include "board-sim/BoardEmulator.h"
 #include "board-sim/BoardFrameWriter.h"
+#include "board-sim/Impairment.h"
 #include "common/BoardProtocol.h"
 
 namespace ferrolink::tools {
 namespace {
 
-using Clock = CBoardEmulator::Clock;
 using Frame = std::vector<unsigned char>;
+using EDirection = CImpairment::EDirection;
 
 std::uint32_t Word(const Frame& f, std::size_t at) {
     return (std::uint32_t{f[at]} << 24) | (std::uint32_t{f[at + 1]} << 16) |
@@ -50,7 +54,7 @@ TEST(BoardFrameWriterTest, ReportIsABoardToPcFrame) {
     };
     ASSERT_EQ(88u, f.size());
     EXPECT_EQ(0, std::memcmp(header, f.data(), sizeof(header)));
-    EXPECT_EQ(0xA1B2C3D4u, Word(f, 52));
+    EXPECT_EQ(0xA1B2C3D4u, Word(f, 52));  // 52 last band word
     EXPECT_TRUE(CNetworkHelper::IsValidCheckSum(f.data(), 88));
 }
 
@@ -63,21 +67,18 @@ protected:
         m_board = std::make_unique<CBoardEmulator>(options);
         m_board->SetFrameSink(
             [this](const unsigned char* f, int n) { m_sent.emplace_back(f, f + n); });
+        m_sent.clear();
     }
-    // A PC-to-board frame as the library builds it.
+    // A PC-to-board frame as the library builds it: command words, or print data `fill` bytes.
     static Frame Build(std::uint16_t symbol, std::uint32_t frameIndex, std::uint32_t packetIndex,
-                       const std::vector<std::uint32_t>& words, const Frame& bytes = {}) {
-        Frame data = bytes;
+                       const std::vector<std::uint32_t>& words = {}, unsigned char fill = 0) {
+        Frame data;
         for (std::uint32_t w : words)
             for (int s = 24; s >= 0; s -= 8) data.push_back(static_cast<unsigned char>(w >> s));
+        data.resize(60, fill);
         SBufferData<unsigned char> frame;
-        const int capacity =
-            symbol == kSymbolPrintData
-                ? CNetworkHelper::GetActualPrintDataCapacity(static_cast<int>(data.size()))
-                : 60;
-        EXPECT_TRUE(CNetworkHelper::PreparePacket(
-            symbol, frameIndex, packetIndex, data.data(), static_cast<int>(data.size()),
-            static_cast<std::uint16_t>(capacity), PaddingValue_Zero, frame));
+        EXPECT_TRUE(CNetworkHelper::PreparePacket(symbol, frameIndex, packetIndex, data.data(), 60,
+                                                  60, PaddingValue_Zero, frame));
         return Frame(frame.m_pBuffer, frame.m_pBuffer + frame.m_count);
     }
     void Offer(const Frame& f) {
@@ -91,7 +92,7 @@ protected:
         if (m_sent.empty()) return param;
         const Frame& f = m_sent.back();
         EXPECT_TRUE(CNetworkHelper::IsValidCheckSum(f.data(), static_cast<int>(f.size())));
-        EXPECT_EQ(symbol, (f[14] << 8) | f[15]);
+        EXPECT_EQ(symbol, Word(f, 12) & 0xFFFF);
         CPacketDataWrapper wrapper;
         EXPECT_TRUE(wrapper.InitializeByFrameData(f.data(), static_cast<std::uint32_t>(f.size())));
         EXPECT_TRUE(param.ParseInfo(wrapper.PacketData()));
@@ -100,23 +101,22 @@ protected:
 
     std::unique_ptr<CBoardEmulator> m_board;
     std::vector<Frame> m_sent;
-    Clock::time_point m_now = Clock::time_point{} + std::chrono::hours(1);
+    CBoardEmulator::Clock::time_point m_now =
+        CBoardEmulator::Clock::time_point{} + std::chrono::hours(1);
 };
 
 TEST_F(BoardEmulatorTest, CorruptFrameIsCountedAndReportedWithTheLoss) {
     Make();
-    Offer(Build(kSymbolPrintData, 2, 0, {}, Frame(60, 1)));
-    Frame bad = Build(kSymbolPrintData, 2, 1, {}, Frame(60, 2));
+    Offer(Build(kSymbolPrintData, 2, 0, {}, 1));
+    Frame bad = Build(kSymbolPrintData, 2, 1, {}, 2);
     bad[30] ^= 0x01;
     Offer(bad);
-    Frame foreign = Build(kSymbolPrintData, 2, 1, {}, Frame(60, 2));
+    Frame foreign = Build(kSymbolPrintData, 2, 1, {}, 2);
     foreign[0] ^= 0x80;  // another board's frame is not ours to judge
     Offer(foreign);
     Offer(Build(kSymbolEndOfBand, 2, 1, {2, 120, 60}));
-
     const SWaitCheckParam reply = LastReply();
-    EXPECT_TRUE(reply.m_b0_Re_Frame_Ver_Err);
-    EXPECT_TRUE(reply.m_b1_Re_Frame_Lose_Err);
+    EXPECT_TRUE(reply.m_b0_Re_Frame_Ver_Err && reply.m_b1_Re_Frame_Lose_Err);
     EXPECT_FALSE(reply.ExistError_Fatal());
     EXPECT_EQ(1, reply.GetFrameIndexOfResend());
     const SEmulatorStatistics s = m_board->Statistics();
@@ -125,7 +125,7 @@ TEST_F(BoardEmulatorTest, CorruptFrameIsCountedAndReportedWithTheLoss) {
     EXPECT_EQ(3u, s.m_framesReceived);
 
     // A length field that claims more than arrived is a damaged frame, not a read past the end.
-    Frame liar = Build(kSymbolStatusQuery, 0, 2, {});
+    Frame liar = Build(kSymbolStatusQuery, 0, 2);
     liar[12] = 0x05;
     Offer(liar);
     EXPECT_EQ(2u, m_board->Statistics().m_checksumErrors);
@@ -138,8 +138,7 @@ TEST_F(BoardEmulatorTest, RequestedErrorsStayUntilReset) {
     Make(options);
     Offer(Build(kSymbolSetErrors, 0, 1, {0x0004 | 0x0003}));
     SWaitCheckParam reply = LastReply();
-    EXPECT_TRUE(reply.m_b2_L2_Wr_DDR2_over);
-    EXPECT_TRUE(reply.m_b8_HB_Fiber_ReData_Zhentou);
+    EXPECT_TRUE(reply.m_b2_L2_Wr_DDR2_over && reply.m_b8_HB_Fiber_ReData_Zhentou);
     EXPECT_FALSE(reply.ExistError_Resend()) << "bits 0 and 1 are the board's own judgement";
 
     m_board->Tick(m_now);
@@ -147,10 +146,9 @@ TEST_F(BoardEmulatorTest, RequestedErrorsStayUntilReset) {
     EXPECT_TRUE(reply.ExistError_Fatal()) << "periodic reports carry them too";
     EXPECT_EQ(1u, reply.m_bandInfo[3]) << "last sequence answered";
 
-    Offer(Build(kSymbolReset, 0, 2, {}));
+    Offer(Build(kSymbolReset, 0, 2));
     reply = LastReply();
-    EXPECT_FALSE(reply.ExistError());
-    EXPECT_FALSE(reply.m_b8_HB_Fiber_ReData_Zhentou);
+    EXPECT_FALSE(reply.ExistError() || reply.m_b8_HB_Fiber_ReData_Zhentou);
     EXPECT_EQ(2u, Word(m_sent.back(), 20));
 }
 
@@ -158,17 +156,14 @@ TEST_F(BoardEmulatorTest, FullMemoryRaisesTheOverflowBitUntilReset) {
     SBoardEmulatorOptions options;
     options.m_boardMemoryBytes = 2 << 20;  // 1024 packets
     Make(options);
-    for (std::uint32_t p = 0; p <= 1024; ++p)
-        Offer(Build(kSymbolPrintData, 1, p, {}, Frame(60, 1)));
-    Offer(Build(kSymbolStatusQuery, 1, 1, {}));
-    SWaitCheckParam reply = LastReply();
-    EXPECT_TRUE(reply.m_b2_L2_Wr_DDR2_over);
+    for (std::uint32_t p = 0; p <= 1024; ++p) Offer(Build(kSymbolPrintData, 1, p, {}, 1));
+    Offer(Build(kSymbolStatusQuery, 1, 1));
+    EXPECT_TRUE(LastReply().m_b2_L2_Wr_DDR2_over);
     EXPECT_EQ(1u, m_board->Statistics().m_refusedPackets);
-    Offer(Build(kSymbolReset, 0, 2, {}));
-    Offer(Build(kSymbolPrintData, 1, 0, {}, Frame(60, 1)));
+    Offer(Build(kSymbolReset, 0, 2));
+    Offer(Build(kSymbolPrintData, 1, 0, {}, 1));
     Offer(Build(kSymbolEndOfBand, 1, 3, {1, 60, 60}));
-    reply = LastReply();
-    EXPECT_FALSE(reply.ExistError()) << "Reset gave the memory back";
+    EXPECT_FALSE(LastReply().ExistError()) << "Reset gave the memory back";
 }
 
 TEST_F(BoardEmulatorTest, ImpairmentOnBothDirections) {
@@ -176,8 +171,8 @@ TEST_F(BoardEmulatorTest, ImpairmentOnBothDirections) {
     options.m_reportIntervalMs = 0;
     options.m_impairment.m_duplicate = 1;  // every frame twice, each way
     Make(options);
-    Offer(Build(kSymbolPrintData, 1, 0, {}, Frame(60, 9)));
-    Offer(Build(kSymbolStatusQuery, 1, 5, {}));
+    Offer(Build(kSymbolPrintData, 1, 0, {}, 9));
+    Offer(Build(kSymbolStatusQuery, 1, 5));
     SEmulatorStatistics s = m_board->Statistics();
     EXPECT_EQ(2u, s.m_printFrames);
     EXPECT_EQ(2u, s.m_commandsAnswered);
@@ -185,18 +180,17 @@ TEST_F(BoardEmulatorTest, ImpairmentOnBothDirections) {
     EXPECT_EQ(2u, s.m_receiveImpairment.m_duplicated);
     EXPECT_EQ(2u, s.m_sendImpairment.m_duplicated);
 
-    // Delay: held until due, then processed.
+    // Delay: held until due, then processed; the reply is delayed in its turn.
     options.m_impairment = {};
     options.m_impairment.m_delay = 1;
     options.m_impairment.m_delayMs = 50;
     Make(options);
-    m_sent.clear();
-    Offer(Build(kSymbolStatusQuery, 1, 6, {}));
+    Offer(Build(kSymbolStatusQuery, 1, 6));
     m_board->Tick(m_now + std::chrono::milliseconds(49));
     EXPECT_EQ(0u, m_board->Statistics().m_commandsAnswered);
     m_board->Tick(m_now + std::chrono::milliseconds(50));
     EXPECT_EQ(1u, m_board->Statistics().m_commandsAnswered);
-    EXPECT_TRUE(m_sent.empty()) << "the reply is delayed in its turn";
+    EXPECT_TRUE(m_sent.empty());
     m_board->Tick(m_now + std::chrono::milliseconds(100));
     EXPECT_EQ(1u, m_sent.size());
 
@@ -205,8 +199,7 @@ TEST_F(BoardEmulatorTest, ImpairmentOnBothDirections) {
     options.m_impairment.m_reorder = 0.5;
     options.m_seed = 3;
     Make(options);
-    m_sent.clear();
-    for (std::uint32_t seq = 1; seq <= 40; ++seq) Offer(Build(kSymbolStatusQuery, 0, seq, {}));
+    for (std::uint32_t seq = 1; seq <= 40; ++seq) Offer(Build(kSymbolStatusQuery, 0, seq));
     EXPECT_GT(m_sent.size(), 30u) << "a held frame goes on with the next one, not on the timer";
     m_board->Tick(m_now + std::chrono::seconds(1));
     m_board->Tick(m_now + std::chrono::seconds(2));
@@ -216,6 +209,68 @@ TEST_F(BoardEmulatorTest, ImpairmentOnBothDirections) {
         outOfOrder += Word(m_sent[i], 20) < Word(m_sent[i - 1], 20);
     EXPECT_GT(outOfOrder, 3);
     EXPECT_GT(m_board->Statistics().m_receiveImpairment.m_reordered, 5u);
+}
+
+std::vector<SImpairmentDecision> Draw(const SImpairmentRates& rates, std::uint32_t seed,
+                                      EDirection direction, int count) {
+    CImpairment impairment(rates, seed, direction);
+    std::vector<SImpairmentDecision> decisions;
+    for (int i = 0; i < count; ++i) decisions.push_back(impairment.Next());
+    return decisions;
+}
+
+// A decision as one comparable value.
+auto Fate(const SImpairmentDecision& d) {
+    return std::make_tuple(d.m_drop, d.m_corrupt, d.m_duplicate, d.m_reorder, d.m_delay,
+                           d.m_corruptPick);
+}
+
+TEST(ImpairmentTest, SameSeedSameDecisionsOtherSeedOrDirectionOthers) {
+    // Rates in field order: drop, corrupt, duplicate, reorder, delay; then the delay time.
+    const SImpairmentRates rates{0.3, 0.3, 0.3, 0.3, 0.3, 5}, dropOnly{0.3};
+    const auto a = Draw(rates, 42, EDirection::Receive, 500);
+    const auto b = Draw(rates, 42, EDirection::Receive, 500);
+    const auto otherSeed = Draw(rates, 43, EDirection::Receive, 500);
+    const auto otherDirection = Draw(rates, 42, EDirection::Send, 500);
+    const auto d = Draw(dropOnly, 42, EDirection::Receive, 500);
+    int sameSeed = 0, sameDirection = 0;
+    for (int i = 0; i < 500; ++i) {
+        ASSERT_EQ(Fate(a[i]), Fate(b[i])) << i;
+        // A frame's fate does not depend on the rates of the other faults: the draws are fixed.
+        ASSERT_EQ(a[i].m_drop, d[i].m_drop) << i;
+        sameSeed += Fate(a[i]) == Fate(otherSeed[i]);
+        sameDirection += Fate(a[i]) == Fate(otherDirection[i]);
+    }
+    EXPECT_LT(sameSeed, 10);
+    EXPECT_LT(sameDirection, 10);
+}
+
+TEST(ImpairmentTest, RatesAreRoughlyKeptAndTheirEdgesExactly) {
+    int n[5] = {};
+    for (const auto& d : Draw({0.1, 0.02, 0.5, 0, 0.25, 10}, 7, EDirection::Receive, 10000)) {
+        const bool fates[5] = {d.m_drop, d.m_corrupt, d.m_duplicate, d.m_reorder, d.m_delay};
+        for (int k = 0; k < 5; ++k) n[k] += fates[k];
+    }
+    // Bounds of about four standard deviations.
+    const double expected[5] = {1000, 200, 5000, 0, 2500}, bound[5] = {120, 60, 200, 0, 175};
+    for (int k = 0; k < 5; ++k) EXPECT_NEAR(expected[k], n[k], bound[k]) << k;
+
+    const SImpairmentRates delayWithoutTime{0, 0, 0, 0, 1}, dropAll{1};
+    EXPECT_FALSE(CImpairment(delayWithoutTime, 1, EDirection::Receive).Active());
+    CImpairment always(dropAll, 1, EDirection::Send);
+    EXPECT_TRUE(always.Active());
+    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(always.Next().m_drop);
+}
+
+TEST(ImpairmentTest, CorruptFlipsOneBitPastTheDestination) {
+    for (std::uint32_t pick : {0u, 7u, 8u, 12345u, 0xFFFFFFFFu}) {
+        Frame frame(88, 0);
+        CImpairment::Corrupt(frame.data(), 88, pick);
+        int bits = 0;
+        for (std::size_t i = 0; i < frame.size(); ++i) bits += __builtin_popcount(frame[i]);
+        EXPECT_EQ(1, bits) << pick;
+        EXPECT_EQ(Frame(6, 0), Frame(frame.begin(), frame.begin() + 6)) << "the destination stays";
+    }
 }
 
 }  // namespace
