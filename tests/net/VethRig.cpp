@@ -23,7 +23,6 @@ namespace {
 // Namespaces are named flktest-<pid>-<n>-a/b; a pid that no longer runs marks a leftover.
 constexpr const char* kPrefix = "flktest-";
 std::atomic<int> g_rigCount{0};
-
 }  // namespace
 
 bool CVethRig::Sh(const std::string& command, std::string* output) {
@@ -48,22 +47,20 @@ bool CVethRig::EnterNamespace(const std::string& ns, std::string& why) {
 }
 
 bool CVethRig::AddPair(const std::string& ifA, const std::string& ifB, std::string& why) {
-    const std::string &nsA = m_nsA, &nsB = m_nsB;
-    if (!Sh("ip link add " + ifA + " netns " + nsA + " type veth peer name " + ifB + " netns " +
-                nsB + " && ip -n " + nsA + " link set " + ifA + " up && ip -n " + nsB +
+    if (!Sh("ip link add " + ifA + " netns " + m_nsA + " type veth peer name " + ifB + " netns " +
+                m_nsB + " && ip -n " + m_nsA + " link set " + ifA + " up && ip -n " + m_nsB +
                 " link set " + ifB + " up",
             &why))
         return false;
     // The device queue is attached a moment after the link comes up; frames sent before that
     // are dropped without an error, so wait until the queue is no longer the "noop" one.
-    for (const auto& [ns, interface] : {std::pair(nsA, ifA), std::pair(nsB, ifB)}) {
-        std::string shown;
+    for (const auto& [ns, interface] : {std::pair(m_nsA, ifA), std::pair(m_nsB, ifB)}) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!Sh("ip -n " + ns + " link show dev " + interface, &shown) ||
-               shown.find("LOWER_UP") == std::string::npos ||
-               shown.find("qdisc noop") != std::string::npos) {
+        while (!Sh("ip -n " + ns + " link show dev " + interface, &why) ||
+               why.find("LOWER_UP") == std::string::npos ||
+               why.find("qdisc noop") != std::string::npos) {
             if (std::chrono::steady_clock::now() > deadline) {
-                why = interface + " did not come up: " + shown;
+                why = interface + " did not come up: " + why;
                 return false;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -116,10 +113,4 @@ PcapHandle CVethRig::Open(ESide side, bool ours, int timeoutMs, std::string inte
                     : pcap_open_live(interface.c_str(), 65536, 1, timeoutMs, errbuf);
     });
     return PcapHandle(p, &flk::pcap_close);
-}
-
-void VethRigTest::SetUp() {
-    std::string why;
-    m_rig = CVethRig::Create(why);
-    if (!m_rig) GTEST_SKIP() << "no veth rig: " << why;
 }

@@ -12,7 +12,6 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 using PcapHandle = std::unique_ptr<pcap_t, void (*)(pcap_t*)>;
@@ -33,19 +32,17 @@ public:
     // One more veth pair between the same two namespaces, up and as silent as the first.
     bool AddPair(const std::string& ifA, const std::string& ifB, std::string& why);
 
-    // Runs `f` on a new thread that has entered the side's namespace. Sockets and capture
-    // handles made there stay in that namespace wherever they are used later.
+    // Runs `f` on a thread that has entered the side's namespace. Sockets and capture handles
+    // made there stay in that namespace wherever they are used later.
     template <typename F>
-    auto StartIn(ESide side, F&& f) -> std::future<decltype(f())> {
-        return std::async(std::launch::async, [ns = Namespace(side), f]() mutable {
-            std::string why;
-            if (!EnterNamespace(ns, why)) throw std::runtime_error(why);
-            return f();
-        });
-    }
-    template <typename F>
-    auto RunIn(ESide side, F&& f) -> decltype(f()) {
-        return StartIn(side, std::forward<F>(f)).get();
+    auto RunIn(ESide side, F f) -> decltype(f()) {
+        return std::async(std::launch::async,
+                          [ns = Namespace(side), &f] {
+                              std::string why;
+                              if (!EnterNamespace(ns, why)) throw std::runtime_error(why);
+                              return f();
+                          })
+            .get();
     }
 
     // A command line (ip, tc) run by the shell with sbin on the path; true when it exits with 0.
@@ -66,8 +63,11 @@ private:
 // Fixture: a fresh rig per test, skipped with the reason when the rig cannot be made.
 class VethRigTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override { m_rig.reset(); }
+    void SetUp() override {
+        std::string why;
+        m_rig = CVethRig::Create(why);
+        if (!m_rig) GTEST_SKIP() << "no veth rig: " << why;
+    }
 
     std::unique_ptr<CVethRig> m_rig;
 };
