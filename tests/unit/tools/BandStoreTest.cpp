@@ -87,56 +87,39 @@ TEST_F(BandStoreTest, ChecksumBitOnlyForErrorsSinceTheBandsLastEndOfBand) {
     EXPECT_EQ(0u, m_store.EndOfBand(3, 2, 120, 60).m_error) << "complete despite a corrupt frame";
 }
 
-TEST_F(BandStoreTest, DuplicatesReplaceAndQueryShowsTheLatestBandWithoutChangingIt) {
+TEST_F(BandStoreTest, DuplicatesReplaceQueryChangesNothingAndAFrameAfterCompletionStartsAfresh) {
     EXPECT_EQ(-1, m_store.Query().m_currentMaximum) << "nothing received yet";
     Store(6, 0, Area(60, 60, 1));
     Store(6, 2);
     EXPECT_EQ(Verdict(kErrorLost, 1, 0, 2), Of(m_store.Query())) << "a gap is already a loss";
-    EXPECT_EQ(6u, m_store.Query().m_band);
     Store(6, 1);
     Store(6, 0, Area(60, 60, 50));  // replaces the first packet 0
-    const SBandResult q = m_store.Query();
-    EXPECT_EQ(Verdict(0, 3, 2, 3), Of(q));
-    EXPECT_FALSE(q.m_complete) << "only EndOfBand completes a band";
+    EXPECT_EQ(Verdict(0, 3, 2, 3), Of(m_store.Query()));
+    EXPECT_FALSE(m_store.Query().m_complete) << "only EndOfBand completes a band";
     Bytes band = Area(60, 60, 50), other = Area();
     for (int p = 1; p <= 2; ++p) band.insert(band.end(), other.begin(), other.end());
     EXPECT_EQ(Sha(band), m_store.EndOfBand(6, 3, 180, 60).m_sha256);
-}
 
-TEST_F(BandStoreTest, FrameAfterCompletionStartsTheBandAfreshAndResetForgets) {
-    Store(8, 0);
-    ASSERT_TRUE(m_store.EndOfBand(8, 1, 60, 60).m_complete);
-    Store(8, 1);
-    EXPECT_EQ(Verdict(kErrorLost, 0, -1, 1), Of(m_store.EndOfBand(8, 2, 120, 60)))
+    Store(6, 1);
+    EXPECT_EQ(Verdict(kErrorLost, 0, -1, 1), Of(m_store.EndOfBand(6, 2, 120, 60)))
         << "packet 0 went with the printed band";
     m_store.NoteChecksumError();
     m_store.Reset();
     EXPECT_EQ(0u, m_store.PacketsHeld());
     EXPECT_EQ(0u, m_store.BandsCompleted());
     EXPECT_EQ(0u, m_store.Query().m_band);
-    Store(8, 1);
-    EXPECT_EQ(kErrorLost, m_store.EndOfBand(8, 2, 120, 60).m_error)
+    Store(6, 1);
+    EXPECT_EQ(kErrorLost, m_store.EndOfBand(6, 2, 120, 60).m_error)
         << "the checksum error before the reset is forgotten";
 }
 
 TEST_F(BandStoreTest, RefusesWhatWouldGrowWithoutBound) {
+    // A full memory is the emulator test's; here the limits no memory size lifts.
     const Bytes area = Area(), huge(CPacketPool::kSlotBytes + 1);
     EXPECT_EQ(EStoreResult::Refused,
               m_store.StorePacket(1, CBandStore::kMaximumPacketIndex, area.data(), 60));
     EXPECT_EQ(EStoreResult::Refused,
               m_store.StorePacket(1, 0, huge.data(), static_cast<int>(huge.size())));
-
-    CBandStore small(1024);  // one chunk of 1024 slots
-    ASSERT_TRUE(small.WarmUp());
-    EXPECT_FALSE(small.WarmUp()) << "all the memory is ready";
-    for (std::uint32_t p = 0; p < 1024; ++p)
-        ASSERT_EQ(EStoreResult::Stored, small.StorePacket(2, p, area.data(), 60));
-    EXPECT_EQ(EStoreResult::MemoryFull, small.StorePacket(3, 0, area.data(), 60));
-    EXPECT_EQ(EStoreResult::Stored, small.StorePacket(2, 5, area.data(), 60))
-        << "a duplicate needs no new slot";
-    ASSERT_TRUE(small.EndOfBand(2, 1024, 1024 * 60, 60).m_complete);
-    EXPECT_EQ(EStoreResult::Stored, small.StorePacket(3, 0, area.data(), 60))
-        << "a printed band frees the memory for the next one";
 }
 
 TEST(Sha256Test, FipsVectorsAndPiecesThatStraddleTheBlocks) {
@@ -144,18 +127,15 @@ TEST(Sha256Test, FipsVectorsAndPiecesThatStraddleTheBlocks) {
         return CSha256::Hex(reinterpret_cast<const unsigned char*>(text.data()), text.size());
     };
     EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", hex("abc"));
-    EXPECT_EQ("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", hex(""));
     // 56 bytes: the length no longer fits the first block, padding takes a second one.
     EXPECT_EQ("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1",
               hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"));
-    EXPECT_EQ("cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0",
-              hex(std::string(1000000, 'a')));
 
     const Bytes data = Area(1000, 1000, 3);
     CSha256 whole;
     whole.Update(data.data(), data.size());
     const auto digest = whole.Final();
-    for (std::size_t piece : {1u, 3u, 63u, 64u, 65u, 200u}) {
+    for (std::size_t piece : {1u, 63u, 65u}) {
         CSha256 sha;
         for (std::size_t at = 0; at < data.size(); at += piece)
             sha.Update(data.data() + at, std::min(piece, data.size() - at));
