@@ -1,0 +1,275 @@
+// The adapter subsystem without a link: the helpers, the device block and the console dialogue
+// above a fake packet driver (so that link speeds and refused queries can be chosen), the
+// capture-file source read back from a file the test writes, and the network handle's lock and
+// failure paths that need no adapter.
+#include <gtest/gtest.h>
+#include <pcap/pcap.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include <ferrolink/adapter/FindAllDevice_Internal.h>
+#include <ferrolink/adapter/NpfPacketHelper.h>
+#include <ferrolink/adapter/PCapOpen_CapFile.h>
+#include <ferrolink/adapter/PCapOpen_Network_Internal.h>
+#include <ferrolink/outside/Serialize_NetworkCommon.h>
+#include <ferrolink/platform/PcapTimedRead.h>
+#include "support/FakePacketDriverBackend.h"
+#include "support/LogCapture.h"
+
+// Reaches the handle mutex, so a test can hold it while the object has no handle.
+class CPCapOpen_NetworkProbe {
+public:
+    static CCustomMutex& Mutex(CPCapOpen_Network_Internal& o) { return o.m_mutex; }
+};
+
+namespace {
+
+namespace flk = ferrolink::platform;
+namespace fs = std::filesystem;
+
+// A finder holding a list the test made, every block from malloc as the finder frees it.
+class CSeededFinder : public CFindAllDevice_Internal {
+public:
+    explicit CSeededFinder(const std::vector<std::pair<const char*, const char*>>& devices) {
+        pcap_if_t** tail = &m_deviceList;
+        for (const auto& [name, description] : devices) {
+            *tail = static_cast<pcap_if_t*>(std::calloc(1, sizeof(pcap_if_t)));
+            (*tail)->name = ::strdup(name);
+            (*tail)->description = description ? ::strdup(description) : nullptr;
+            tail = &(*tail)->next;
+        }
+    }
+};
+
+class AdapterDiscoveryTest : public ::testing::Test {
+protected:
+    void TearDown() override { EXPECT_TRUE(m_fake.open.empty()) << "an opened adapter was kept"; }
+    flk::CFakePacketDriverBackend m_fake;
+    flk::CPacketDriverBackendScope m_scope{m_fake};
+    CLogCapture m_log;
+};
+
+TEST_F(AdapterDiscoveryTest, NameListAndGigabitSearchInDriverOrder) {
+    m_fake.Add("locked", 10000000000ull).openError = EACCES;
+    m_fake.Add("almost", 999999999ull).description = "Intel";
+    m_fake.Add("giga", 1000000000ull);  // no description between two
+    m_fake.Add("ten", 10000000000ull).description = "Bridge";
+    std::vector<std::string> names{"stale"};
+    ASSERT_TRUE(CNpfPacketHelper::AdapterNameList_Get(names));
+    EXPECT_EQ((std::vector<std::string>{"locked", "almost", "giga", "ten"}), names);
+    std::string name;
+    EXPECT_TRUE(CNpfPacketHelper::GB_AdapterName_Get(name));
+    EXPECT_EQ("giga", name) << "the first of at least one gigabit";
+    EXPECT_EQ((std::vector<std::string>{"locked", "almost", "giga"}), m_fake.opened);
+
+    m_fake.adapters.clear();
+    EXPECT_FALSE(CNpfPacketHelper::AdapterNameList_Get(names));
+    // Without a gigabit adapter (an unknown speed does not count) the caller's name decides.
+    m_fake.Add("slow", 100000000ull);
+    m_fake.Add("mute", 10000000000ull).netTypeError = EOPNOTSUPP;
+    name.clear();
+    EXPECT_FALSE(CNpfPacketHelper::GB_AdapterName_Get(name));
+    name = "preset";
+    EXPECT_TRUE(CNpfPacketHelper::GB_AdapterName_Get(name));
+    EXPECT_EQ("preset", name);
+    // A failed listing fails the search even with a name given, and leaves the list alone.
+    m_fake.listError = EIO;
+    names = {"kept"};
+    EXPECT_FALSE(CNpfPacketHelper::AdapterNameList_Get(names));
+    EXPECT_FALSE(CNpfPacketHelper::GB_AdapterName_Get(name));
+    EXPECT_EQ(std::vector<std::string>{"kept"}, names);
+}
+
+TEST_F(AdapterDiscoveryTest, QueriesUseTheDriverNameAndLeaveNothingBehindOnFailure) {
+    const unsigned char mac[6] = {0x7b, 0x23, 0xfc, 0x98, 0x10, 0x99};
+    std::memcpy(m_fake.Add("enp3s0", 1).mac, mac, 6);
+    m_fake.Add("mute", 1).addressError = EOPNOTSUPP;
+    m_fake.adapters.back().netTypeError = ENODATA;
+    m_fake.Add("locked", 1).openError = 0x7f3a;
+
+    char deviceName[] = "rpcap://enp3s0";
+    pcap_if_t device{};
+    device.name = deviceName;
+    std::vector<unsigned char> got;
+    ASSERT_TRUE(CNpfPacketHelper::Device_2_MacAddress(&device, got));
+    EXPECT_EQ(std::vector<unsigned char>(mac, mac + 6), got);
+    for (const char* name : {"mute", "locked"}) {
+        SCOPED_TRACE(name);
+        got.assign(6, 1);
+        std::uint64_t speed = 0;
+        EXPECT_FALSE(CNpfPacketHelper::AdapterName_2_MacAddress(name, got));
+        EXPECT_TRUE(got.empty());
+        EXPECT_FALSE(CNpfPacketHelper::AdapterName_2_LinkSpeed(name, speed));
+    }
+    // The open failure's code is seen nowhere else.
+    EXPECT_EQ(2, m_log.Count("Unable to open the adapter, Error Code : 0x7f3a", 2));
+
+    // Only the name's own bytes may be read: a heap copy lets the address sanitizer check that.
+    std::unique_ptr<char[]> shortName(new char[4]{'r', 'p', 'c', '\0'});
+    device.name = shortName.get();
+    EXPECT_FALSE(CNpfPacketHelper::Device_2_MacAddress(&device, got));
+    EXPECT_FALSE(CNpfPacketHelper::Device_2_MacAddress(nullptr, got));
+}
+
+TEST(FindAllDeviceTest, DeviceBlockIsSizedThenWrittenOnlyWhenItFits) {
+    // Names of 21 characters, a description of 9 and none.
+    CSeededFinder finder(
+        {{"rpcap://eth0123456789", "Intel NIC"}, {"rpcap://eth1123456789", nullptr}});
+    int size = -5;
+    ASSERT_EQ(0, finder.GetAdaptorInfo(nullptr, size));
+    ASSERT_EQ(71, size);
+    std::vector<unsigned char> block(71, 0xEE);
+    size = 70;
+    EXPECT_EQ(1, finder.GetAdaptorInfo(block.data(), size));
+    EXPECT_EQ(70, size);
+    EXPECT_EQ(std::vector<unsigned char>(71, 0xEE), block) << "a short buffer is not written";
+    size = 71;
+    ASSERT_EQ(0, finder.GetAdaptorInfo(block.data(), size));
+    // Each text after its 32-bit length, which counts the terminating zero:
+    // 0 length, 4 name, 26 length, 30 description, 40 length, 44 name, 66 length, 70 empty text
+    const auto field = [](std::uint32_t n, const char* text) {
+        return std::string(reinterpret_cast<const char*>(&n), 4) + std::string(text, n);
+    };
+    EXPECT_EQ(field(22, "rpcap://eth0123456789") + field(10, "Intel NIC") +
+                  field(22, "rpcap://eth1123456789") + field(1, ""),
+              std::string(block.begin(), block.end()));
+}
+
+// The dialogue reads the adapter table; that happens in a network namespace of the test's own,
+// so the machine's adapters are never looked at.
+TEST_F(AdapterDiscoveryTest, ConsoleListsEveryDeviceAndTakesOnlyAListedIndex) {
+    m_fake.Add("eth0", 1000000000ull).addressError = EOPNOTSUPP;
+    const unsigned char mac[6] = {0x00, 0x1b, 0x21, 0x0a, 0xbc, 0xde};
+    std::memcpy(m_fake.Add("eth1", 0).mac, mac, 6);
+    m_fake.adapters.back().netTypeError = ENODATA;
+    const std::string refused =
+        std::async(std::launch::async, [&]() -> std::string {
+            if (::unshare(CLONE_NEWNET) != 0) return std::strerror(errno);
+            CSeededFinder finder(
+                {{"rpcap://eth0", "Intel I210"}, {"rpcap://eth1", nullptr}, {"eth9", nullptr}});
+            std::string name, shown;
+            const auto choose = [&](const char* input) {
+                std::istringstream typed(input);
+                std::ostringstream screen;
+                std::streambuf* keyboard = std::cin.rdbuf(typed.rdbuf());
+                std::streambuf* console = std::cout.rdbuf(screen.rdbuf());
+                const bool chosen = finder.GetSelectedDeviceName(name);
+                std::cin.rdbuf(keyboard);
+                std::cout.rdbuf(console);
+                std::cin.clear();
+                shown = screen.str();
+                return chosen;
+            };
+            EXPECT_TRUE(choose("2\n"));
+            EXPECT_EQ("eth9", name);
+            EXPECT_EQ(
+                "Index = 0.\nName = rpcap://eth0\nDescription = Intel I210\n"
+                // the MAC query fails: no Mac line
+                "LinkSpeed = 1000000000, 1.000000 GigaBytes\nConnected = Off\n\n"
+                // the speed query fails: printed as 0
+                "Index = 1.\nName = rpcap://eth1\n (No description available)\n"
+                "LinkSpeed = 0, 0.000000 GigaBytes\nMac = 00-1B-21-0A-BC-DE\nConnected = Off\n\n"
+                // too short for its prefix: nothing is asked about it
+                "Index = 2.\nName = eth9\n (No description available)\n"
+                "LinkSpeed = 0, 0.000000 GigaBytes\nConnected = Off\n\n"
+                "Enter the index value of which you want to choose device:",
+                shown);
+            EXPECT_EQ((std::vector<std::string>{"eth0", "eth0", "eth1", "eth1"}), m_fake.opened);
+            for (const char* input : {"3\n", "-1\n", "", "x\n"}) {
+                SCOPED_TRACE(input);
+                name = "unchanged";
+                EXPECT_FALSE(choose(input));
+                EXPECT_EQ("unchanged", name);
+            }
+            EXPECT_TRUE(choose(" 0 \n"));
+            EXPECT_EQ("rpcap://eth0", name);
+            return "";
+        }).get();
+    if (!refused.empty())
+        GTEST_SKIP() << "needs a network namespace of its own (CAP_SYS_ADMIN): " << refused;
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+TEST(PCapOpenCapFileTest, FileOpensAgainAfterCloseAndNeverLeaksItsHandle) {
+    const std::string path =
+        ::testing::TempDir() + "flk_capfile_" + std::to_string(::getpid()) + ".pcap";
+    // Magic (little-endian), version 2.4, zone, accuracy, snapshot length 65535, link type
+    // Ethernet; then two records: time 0.0, caplen 4, len 4, the frame.
+    const std::string header("\xd4\xc3\xb2\xa1\2\0\4\0\0\0\0\0\0\0\0\0\xff\xff\0\0\1\0\0\0", 24);
+    const std::string record("\0\0\0\0\0\0\0\0\4\0\0\0\4\0\0\0\xde\xad\xbe\xef", 20);
+    std::ofstream(path, std::ios::binary) << header << record << record;
+    const int descriptorsBefore = OpenDescriptors();
+    {
+        CPCapOpen_CapFile file;
+        ASSERT_TRUE(file.Initialize_DeviceName(path.c_str()));
+        EXPECT_EQ("file://" + path, file.GetDeviceName());
+        // A closed file keeps its name and opens again; opening twice closes the first handle.
+        ASSERT_TRUE(file.OpenPCap());
+        file.ClosePCap();
+        EXPECT_FALSE(file.IsOpen());
+        ASSERT_TRUE(file.OpenPCap());
+        ASSERT_TRUE(file.OpenPCap());
+        // Files are read by libpcap at once, not waited on like a link.
+        pcap_pkthdr* h = nullptr;
+        const u_char* data = nullptr;
+        EXPECT_EQ(1, flk::pcap_next_ex(file.GetPCapHandle(), &h, &data));
+        EXPECT_EQ(1, flk::pcap_dispatch(
+                         file.GetPCapHandle(), -1,
+                         [](u_char*, const pcap_pkthdr*, const u_char*) {}, nullptr));
+        EXPECT_EQ(descriptorsBefore + 1, OpenDescriptors());
+    }
+    EXPECT_EQ(descriptorsBefore, OpenDescriptors()) << "destroying an open source closes its file";
+    CPCapOpen_CapFile missing;
+    ASSERT_TRUE(missing.Initialize_DeviceName((path + ".absent").c_str()));
+    EXPECT_FALSE(missing.OpenPCap());
+    fs::remove(path);
+}
+
+TEST(PCapOpenNetworkTest, ClosedObjectFreesItsLockAndAnUnknownDeviceIsNotRemembered) {
+    // Settings from a place without a file: the defaults, whatever the user stored.
+    const std::string none = ::testing::TempDir() + "flk-none-" + std::to_string(::getpid());
+    ::setenv("FERROLINK_CONFIG", (none + "/network.ini").c_str(), 1);
+    CLogCapture log;
+    CPCapOpen_Network_Internal net;
+    CCustomMutex& mutex = CPCapOpen_NetworkProbe::Mutex(net);
+    EXPECT_TRUE(net.Close(0xFFFFFFFFu, nullptr)) << "never opened";
+    EXPECT_EQ(nullptr, net.Handle_Lock(0xFFFFFFFFu, nullptr));
+    EXPECT_FALSE(mutex.IsOwnedByCurrentThread()) << "no handle: the lock is given back";
+    EXPECT_FALSE(net.IsOpen(0, nullptr));
+    EXPECT_TRUE(log.Records().empty()) << "a free lock on a closed object is no failure";
+
+    // Held elsewhere, the state cannot be read: the abort flag ends an endless wait for it, and
+    // only the log tells that from "closed".
+    ASSERT_TRUE(mutex.WaitOne(0));
+    const bool abort = true;
+    auto reader = std::async(std::launch::async, [&] { return net.IsOpen(0xFFFFFFFFu, &abort); });
+    const bool ended = reader.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    mutex.ReleaseOne();
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(reader.get());
+    EXPECT_EQ(1, log.Count("failure", 2));
+
+    EXPECT_FALSE(net.Open_ByDeviceName("rpcap://flk-nosuch0"));
+    EXPECT_EQ("", net.GetDeviceName());
+    EXPECT_EQ("", OC_NetworkCommon.Previous_PCapDeviceName_Get());
+    ::unsetenv("FERROLINK_CONFIG");
+}
+
+}  // namespace

@@ -1,0 +1,271 @@
+// The maker's libraries: wait handles, the named claim, logging, splitting, the adapter table,
+// and the configuration file.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <ferrolink/outside/AdapterInfo.h>
+#include <ferrolink/outside/CustomAutoResetEvent.h>
+#include <ferrolink/outside/CustomBoostLog.h>
+#include <ferrolink/outside/CustomManualResetEvent.h>
+#include <ferrolink/outside/CustomMutex.h>
+#include <ferrolink/outside/NamedClaim.h>
+#include <ferrolink/outside/Serialize_NetworkCommon.h>
+#include <ferrolink/outside/StringUtils.h>
+#include <ferrolink/outside/WaitReleaseMutex.h>
+#include "support/LogCapture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Config = CSerialize_NetworkCommon;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+
+// Sets (or, given null, unsets) an environment variable for the life of a scope.
+struct SEnv {
+    SEnv(const char* variable, const char* value) : name(variable) {
+        if (const char* before = std::getenv(name)) old = before;
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+    ~SEnv() { old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name); }
+    const char* name;
+    std::optional<std::string> old;
+};
+
+// Whether another thread obtains the mutex within `ms` (and gives it back).
+bool OtherThreadGets(CCustomMutex& mutex, unsigned int ms) {
+    return std::async(std::launch::async, [&] { return CWaitReleaseMutex(mutex, ms).IsOwnMutex(); })
+        .get();
+}
+
+TEST(WaitHandlesTest, MutexNestsForItsOwnerWhoAloneReleasesItAndAbortEndsAnEndlessWait) {
+    CCustomMutex mutex;
+    ASSERT_TRUE(mutex.WaitOne(0));
+    {
+        CWaitReleaseMutex nested(mutex, 0);
+        ASSERT_TRUE(nested.IsOwnMutex());
+    }
+    EXPECT_FALSE(OtherThreadGets(mutex, 20)) << "the scope gave back only its own level";
+    EXPECT_FALSE(std::async(std::launch::async, [&] { return mutex.ReleaseOne(); }).get())
+        << "released by a thread that does not own it";
+    bool abort = false;
+    auto waiter = std::async(std::launch::async, [&] {
+        return CWaitReleaseMutex(mutex, 0xFFFFFFFFu, &abort).IsOwnMutex();
+    });
+    EXPECT_EQ(std::future_status::timeout, waiter.wait_for(std::chrono::milliseconds(50)));
+    __atomic_store_n(&abort, true, __ATOMIC_RELEASE);
+    const bool ended = waiter.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    EXPECT_TRUE(mutex.ReleaseOne());  // a waiter that missed the flag gets it now, not never
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(waiter.get());
+    EXPECT_TRUE(OtherThreadGets(mutex, 1000));
+}
+
+TEST(WaitHandlesTest, ManualEventStaysSetAutoEventPassesOneWaiter) {
+    CCustomManualResetEvent manual(true);
+    EXPECT_TRUE(manual.WaitOne(0));
+    EXPECT_TRUE(manual.WaitOne(0));
+    manual.Reset();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(manual.WaitOne(30));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(25));
+
+    CCustomAutoResetEvent automatic(true);
+    EXPECT_TRUE(automatic.WaitOne(0));
+    EXPECT_FALSE(automatic.WaitOne(0)) << "the wait consumed the signal";
+    automatic.Set();
+    EXPECT_TRUE(automatic.WaitOne(0));
+}
+
+TEST(WaitHandlesTest, NamedClaimIsExclusiveAcrossProcessesAndFreedWithItsHolder) {
+    const std::string dir = ::testing::TempDir() + "ferrolink-claims-" + std::to_string(::getpid());
+    SEnv lockDirectory("FERROLINK_LOCK_DIR", dir.c_str());
+    {
+        CCustomAutoResetEvent first("Quon_PCap_12", false);
+        EXPECT_FALSE(CCustomAutoResetEvent("Quon_PCap_12", false).IsCreated());
+        EXPECT_TRUE(CCustomAutoResetEvent("Quon_PCap_56", false).IsCreated());
+    }
+    EXPECT_TRUE(CCustomAutoResetEvent("Quon_PCap_12", false).IsCreated());
+
+    // Another process's claim holds here until that process is killed.
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        CNamedClaim claim;
+        if (claim.Acquire("Quon_PCap_77")) ::raise(SIGSTOP);
+        ::_exit(1);
+    }
+    int status = 0;
+    ::waitpid(holder, &status, WUNTRACED);
+    ASSERT_TRUE(WIFSTOPPED(status)) << "the other process could not claim it";
+    EXPECT_FALSE(CNamedClaim().Acquire("Quon_PCap_77"));
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, &status, 0);
+    EXPECT_TRUE(CNamedClaim().Acquire("Quon_PCap_77"));
+    fs::remove_all(dir);
+}
+
+TEST(CustomBoostLogTest, EachRecordCarriesItsSeverityAndAScopeClosedAfterIt) {
+    CLogCapture log;
+    FLK_LOG(1) << "first";
+    FLK_LOG(2) << "second";
+    BOOST_LOG_SEV(CCustomBoostLog::BoostLog_Get(), SeverityLevel_Notice) << "bare";
+    const auto records = log.Records();
+    ASSERT_EQ(3u, records.size());
+    EXPECT_EQ(1, records[0].severity);
+    // The full signature, not just the name.
+    EXPECT_NE(std::string::npos, records[0].scope.find("Test::TestBody()")) << records[0].scope;
+    EXPECT_NE(std::string::npos, records[0].file.find("OutsideTest.cpp"));
+    EXPECT_EQ(records[0].line + 1, records[1].line);
+    EXPECT_EQ("", records[2].scope) << "no scope outlives its record";
+}
+
+// Splitting the driver's name block is covered with the adapter list; these are the other modes.
+TEST(StringUtilsTest, KeepsEmptyPiecesWhenAskedAndAppendsWithoutClearing) {
+    std::vector<std::string> pieces = {"kept"};
+    StringUtils::Split("a,,b,", ",", pieces, true, false);
+    EXPECT_EQ((std::vector<std::string>{"kept", "a", "", "b", ""}), pieces);
+}
+
+TEST(AdapterInfoTest, ConnectionIsLookedUpByHardwareAddress) {
+    const std::vector<SAdapterInfo> table = {
+        {{0, 0, 0, 0, 0, 0}, 6, 0, 0, "down"},
+        {{0, 0, 0, 0, 0, 1}, 6, 0, CAdapterInfo::Status_Connected, "up"}};
+    EXPECT_TRUE(CAdapterInfo::IsAdapterConnected({0, 0, 0, 0, 0, 1}, table));
+    EXPECT_FALSE(CAdapterInfo::IsAdapterConnected({0, 0, 0, 0, 0, 0}, table)) << "link down";
+    EXPECT_FALSE(CAdapterInfo::IsAdapterConnected({0, 0, 0, 0, 0, 3}, table)) << "not listed";
+    EXPECT_FALSE(CAdapterInfo::IsAdapterConnected({}, table)) << "failed MAC query";
+}
+
+// The failure records a capture holds, one a line.
+std::string Failures(const CLogCapture& log) {
+    std::string text;
+    for (const auto& r : log.Records())
+        if (r.severity == 2) text += r.message + "\n";
+    return text;
+}
+
+class ConfigNetworkCommonTest : public ::testing::Test {
+protected:
+    ~ConfigNetworkCommonTest() override { fs::remove_all(m_dir); }
+    void Write(const std::string& text) {
+        fs::create_directories(m_file.parent_path());
+        std::ofstream(m_file) << text;
+    }
+    // Reads every setting, expecting its default; gives the failure records of the reads.
+    std::string ReadDefaults() const {
+        CLogCapture log;
+        EXPECT_EQ("", m_config.Previous_PCapDeviceName_Get());
+        EXPECT_EQ(SoftwareMacMode_AnyFirstByte, m_config.SoftwareMac_Mode_Get());
+        EXPECT_EQ(MacAddress_Default, m_config.SoftwareMac_Address_Get());
+        return Failures(log);
+    }
+
+    const fs::path m_dir =
+        fs::path(::testing::TempDir()) / ("flk_config_" + std::to_string(::getpid()));
+    const fs::path m_file = m_dir / "sub" / "network.ini";
+    SEnv m_env{"FERROLINK_CONFIG", m_file.c_str()};
+    Config m_config;
+};
+
+TEST_F(ConfigNetworkCommonTest, UnusableFileGivesDefaultsWithARecordAndUnusablePlaceRefusesStores) {
+    EXPECT_EQ("", ReadDefaults()) << "a missing file is no failure";
+    EXPECT_FALSE(fs::exists(m_file.parent_path())) << "reading makes no file";
+    Write("[Network\nPreviousPCapDeviceName=rpcap://eth0\n");  // a section left open
+    EXPECT_THAT(ReadDefaults(), HasSubstr("malformed"));
+    fs::remove(m_file);
+    fs::create_directories(m_file);  // a directory where the file should be
+    EXPECT_THAT(ReadDefaults(), HasSubstr(m_file.string()));
+    EXPECT_FALSE(m_config.Previous_PCapDeviceName_Set("rpcap://eth0"));
+    // Nothing but the directory is left: the temporary that could not replace it is removed.
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(m_dir / "sub"), fs::directory_iterator()));
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir);
+    std::ofstream(m_dir / "sub") << "a file where the directory should be";
+    EXPECT_FALSE(m_config.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
+}
+
+TEST_F(ConfigNetworkCommonTest, InvalidValueFallsBackAloneTheOthersStillCount) {
+    Write(
+        "[Network]\nPreviousPCapDeviceName = "
+        "rpcap://enp3s0\n[SoftwareMac]\nMode=two\nAddress=0x100\n");
+    CLogCapture log;
+    EXPECT_EQ("rpcap://enp3s0", m_config.Previous_PCapDeviceName_Get());
+    EXPECT_EQ(SoftwareMacMode_AnyFirstByte, m_config.SoftwareMac_Mode_Get());
+    EXPECT_EQ(MacAddress_Default, m_config.SoftwareMac_Address_Get());
+    EXPECT_THAT(Failures(log),
+                AllOf(HasSubstr("SoftwareMac.Mode"), HasSubstr("SoftwareMac.Address")));
+    Write("[SoftwareMac]\nMode=7\nAddress=154\n");  // an unknown mode is kept: it accepts no board
+    EXPECT_EQ(7, static_cast<int>(m_config.SoftwareMac_Mode_Get()));
+    EXPECT_EQ(0x9A, Config::Address_Enum_2_Value(m_config.SoftwareMac_Address_Get()));
+}
+
+TEST_F(ConfigNetworkCommonTest, StoredValuesReadBackThroughTheFileAlone) {
+    Write("garbage without equals sign\n");  // replaced by the first store
+    ASSERT_TRUE(m_config.Previous_PCapDeviceName_Set("rpcap://enp3s0"));
+    ASSERT_TRUE(m_config.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
+    ASSERT_TRUE(m_config.SoftwareMac_Address_Set(Config::Address_Value_2_Enum(0x0A)));
+    Config other;  // stands for another process: nothing is shared but the file
+    EXPECT_EQ("rpcap://enp3s0", other.Previous_PCapDeviceName_Get());
+    EXPECT_EQ(SoftwareMacMode_FixedFirstByte, other.SoftwareMac_Mode_Get());
+    EXPECT_EQ(0x0A, Config::Address_Enum_2_Value(other.SoftwareMac_Address_Get()));
+    // Two upper-case hex digits, the form that also names the board's claim.
+    std::ostringstream text;
+    text << std::ifstream(m_file).rdbuf();
+    EXPECT_THAT(text.str(), HasSubstr("Address=0x0A"));
+
+    ASSERT_TRUE(other.Previous_PCapDeviceName_Set("rpcap://eth1"));
+    // The INI form trims values and ends them at a line break: such names would not read back.
+    EXPECT_FALSE(m_config.Previous_PCapDeviceName_Set("rpcap://eth0\nMode=2"));
+    EXPECT_FALSE(m_config.Previous_PCapDeviceName_Set(" rpcap://eth0"));
+    EXPECT_EQ("rpcap://eth1", m_config.Previous_PCapDeviceName_Get()) << "no stale cache";
+    ASSERT_TRUE(m_config.Previous_PCapDeviceName_Set(""));
+    EXPECT_EQ("", m_config.Previous_PCapDeviceName_Get());
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(m_dir / "sub"), fs::directory_iterator()))
+        << "the temporary files were renamed over the file";
+}
+
+TEST_F(ConfigNetworkCommonTest, WritersOfDifferentValuesDoNotUndoEachOther) {
+    // Two objects have separate mutexes, like two processes: only the file lock orders them.
+    Config other;
+    std::thread names([&] {
+        for (int i = 0; i < 40; ++i)
+            ASSERT_TRUE(m_config.Previous_PCapDeviceName_Set("rpcap://eth" + std::to_string(i)));
+    });
+    for (int i = 0; i < 40; ++i)
+        EXPECT_TRUE(other.SoftwareMac_Address_Set(
+            Config::Address_Value_2_Enum(static_cast<unsigned char>(i))));
+    names.join();
+    EXPECT_EQ("rpcap://eth39", m_config.Previous_PCapDeviceName_Get());
+    EXPECT_EQ(39, Config::Address_Enum_2_Value(m_config.SoftwareMac_Address_Get()));
+}
+
+TEST(ConfigLocationTest, ExplicitPathThenAbsoluteXdgThenHome) {
+    SEnv explicitPath("FERROLINK_CONFIG", nullptr);
+    SEnv home("HOME", "/home/op");
+    for (const char* xdg : {"relative/config", "", "/xdg/config"}) {
+        SEnv set("XDG_CONFIG_HOME", xdg);
+        EXPECT_EQ(*xdg == '/' ? "/xdg/config/ferrolink/network.ini"
+                              : "/home/op/.config/ferrolink/network.ini",
+                  Config::ConfigPath_Get())
+            << xdg;
+    }
+    SEnv given("FERROLINK_CONFIG", "/etc/flk.ini");
+    EXPECT_EQ("/etc/flk.ini", Config::ConfigPath_Get());
+}
+
+}  // namespace

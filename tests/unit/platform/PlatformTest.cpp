@@ -1,0 +1,224 @@
+// The platform layer without a link: the packet driver above a fake backend, and the WinPcap
+// extensions on Linux (source strings, opening, listing, the send queue, the per-handle state)
+// with dead handles.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <ferrolink/platform/PacketDriver.h>
+#include <ferrolink/platform/PcapExtensions.h>
+#include <ferrolink/platform/PcapHandleRegistry.h>
+#include <ferrolink/platform/PcapSendQueue.h>
+#include <ferrolink/platform/PcapTimedRead.h>
+#include "support/FakePacketDriverBackend.h"
+
+namespace flk = ferrolink::platform;
+
+namespace {
+
+using Request = std::unique_ptr<flk::PACKET_OID_DATA, void (*)(void*)>;
+// A request with `room` data bytes, laid out as the driver's callers allocate it.
+Request MakeRequest(unsigned long room, unsigned long oid = flk::OID_802_3_CURRENT_ADDRESS) {
+    Request r(static_cast<flk::PACKET_OID_DATA*>(std::calloc(1, sizeof(*r) + room)), std::free);
+    r->Oid = oid;
+    r->Length = room;
+    return r;
+}
+
+class PacketDriverTest : public ::testing::Test {
+protected:
+    flk::CFakePacketDriverBackend m_fake;
+    flk::CPacketDriverBackendScope m_scope{m_fake};
+};
+
+TEST_F(PacketDriverTest, NameBlockIsNegotiatedThenFilledNamesFirstThenDescriptions) {
+    char empty[2];
+    unsigned long size = sizeof empty;
+    ASSERT_TRUE(flk::PacketGetAdapterNames(empty, &size)) << "no adapters: an empty block";
+    EXPECT_EQ(std::string(2, '\0'), std::string(empty, size));
+
+    m_fake.Add("eth0", 1).description = "Intel";
+    m_fake.Add("veth1", 1);  // no description: an empty one
+    m_fake.Add("br2", 1).description = "Bridge";
+    const std::string expected("eth0\0veth1\0br2\0\0Intel\0\0Bridge\0\0", 31);
+    EXPECT_FALSE(flk::PacketGetAdapterNames(nullptr, nullptr));
+    size = 0;
+    EXPECT_FALSE(flk::PacketGetAdapterNames(nullptr, &size));
+    EXPECT_EQ(expected.size(), size);
+    EXPECT_EQ(static_cast<unsigned long>(ERANGE), flk::GetLastError());
+    std::vector<char> buffer(expected.size() + 4, 'x');
+    size = expected.size() - 1;
+    EXPECT_FALSE(flk::PacketGetAdapterNames(buffer.data(), &size));
+    EXPECT_EQ(std::string(buffer.size(), 'x'), std::string(buffer.begin(), buffer.end()))
+        << "a refused buffer is not written";
+    size = buffer.size();
+    ASSERT_TRUE(flk::PacketGetAdapterNames(buffer.data(), &size));
+    EXPECT_EQ(expected.size(), size);
+    EXPECT_EQ(expected + "xxxx", std::string(buffer.begin(), buffer.end()));
+}
+
+TEST_F(PacketDriverTest, OpenFailuresLeaveTheirReasonInTheLastError) {
+    m_fake.Add("locked0", 1).openError = EACCES;
+    const std::string tooLong(flk::ADAPTER_NAME_LENGTH, 'n');
+    const std::pair<const char*, int> cases[] = {
+        {"locked0", EACCES}, {nullptr, EINVAL}, {tooLong.c_str(), ENODEV}};
+    for (const auto& [name, error] : cases) {
+        EXPECT_EQ(nullptr, flk::PacketOpenAdapter(name));
+        EXPECT_EQ(static_cast<unsigned long>(error), flk::GetLastError()) << (name ? name : "null");
+    }
+    EXPECT_EQ(std::vector<std::string>{"locked0"}, m_fake.opened)
+        << "no name the driver cannot hold reaches it";
+}
+
+TEST_F(PacketDriverTest, OnlyTheCurrentAddressAndTheNetTypeAreServed) {
+    const unsigned char mac[6] = {0x00, 0x1b, 0x21, 0xab, 0xcd, 0xef};
+    std::memcpy(m_fake.Add("eth0", 10000000000ull).mac, mac, 6);
+    flk::ADAPTER* adapter = flk::PacketOpenAdapter("eth0");
+    ASSERT_NE(nullptr, adapter);
+
+    const Request room8 = MakeRequest(8);
+    ASSERT_TRUE(flk::PacketRequest(adapter, false, room8.get()));
+    EXPECT_EQ(6u, room8->Length);
+    EXPECT_EQ(0, std::memcmp(mac, room8->Data, 6));
+
+    m_fake.adapters[0].addressError = EADDRNOTAVAIL;
+    m_fake.adapters[0].netTypeError = ENETDOWN;
+    const struct {
+        Request request;
+        bool set;
+        int error;
+    } refused[] = {{MakeRequest(5), false, ERANGE},
+                   {MakeRequest(6), true, EOPNOTSUPP},
+                   {MakeRequest(6, 0x01010101), false, EOPNOTSUPP},  // the permanent address
+                   {MakeRequest(6), false, EADDRNOTAVAIL}};          // the backend's own answer
+    for (const auto& r : refused) {
+        EXPECT_FALSE(flk::PacketRequest(adapter, r.set, r.request.get()));
+        EXPECT_EQ(static_cast<unsigned long>(r.error), flk::GetLastError());
+    }
+    flk::NetType type{};
+    type.LinkSpeed = 7;
+    EXPECT_FALSE(flk::PacketGetNetType(adapter, &type));
+    EXPECT_EQ(static_cast<unsigned long>(ENETDOWN), flk::GetLastError());
+    EXPECT_EQ(7u, type.LinkSpeed) << "a failed query leaves the record alone";
+    EXPECT_FALSE(flk::PacketGetNetType(nullptr, &type));
+
+    {  // closed by the backend that opened it, whichever is installed now
+        flk::CFakePacketDriverBackend other;
+        flk::CPacketDriverBackendScope scope(other);
+        flk::PacketCloseAdapter(adapter);
+    }
+    EXPECT_TRUE(m_fake.open.empty());
+}
+
+TEST(PacketDriverLinuxTest, UnknownSpeedsAreRefusedOthersBecomeBitsPerSecond) {
+    std::uint64_t bps = 0;
+    EXPECT_FALSE(flk::LinkSpeed_FromMbps(0, bps));
+    EXPECT_FALSE(flk::LinkSpeed_FromMbps(0xFFFFFFFFu, bps));  // SPEED_UNKNOWN, -1
+    ASSERT_TRUE(flk::LinkSpeed_FromMbps(400000, bps));        // past 32 bits in bit/s
+    EXPECT_EQ(400000000000ull, bps);
+}
+
+TEST(PcapSourceStringTest, LocalFormsUpToTheLongestNameThatFitsOthersRefused) {
+    char source[flk::PCAP_BUF_SIZE];
+    char errbuf[PCAP_ERRBUF_SIZE] = "";
+    ASSERT_EQ(
+        0, flk::pcap_createsrcstr(source, flk::PCAP_SRC_IFLOCAL, "host", "2002", "eth1", errbuf));
+    EXPECT_STREQ("rpcap://eth1", source);
+    // "file://" takes 7 characters and the terminating zero one.
+    const std::string fits(flk::PCAP_BUF_SIZE - 8, 'f');
+    ASSERT_EQ(0, flk::pcap_createsrcstr(source, flk::PCAP_SRC_FILE, nullptr, nullptr, fits.c_str(),
+                                        errbuf));
+    EXPECT_EQ("file://" + fits, std::string(source));
+    // One more no longer fits, nor does the same name after the longer "rpcap://"; remote (4) and
+    // nameless sources are refused too. Each with a reason, and the buffer left alone.
+    const std::string tooLong = fits + "x";
+    const std::pair<int, const char*> refused[] = {{flk::PCAP_SRC_FILE, tooLong.c_str()},
+                                                   {flk::PCAP_SRC_IFLOCAL, fits.c_str()},
+                                                   {4, "eth0"},
+                                                   {flk::PCAP_SRC_FILE, nullptr}};
+    for (const auto& [type, name] : refused) {
+        std::snprintf(source, sizeof source, "untouched");
+        errbuf[0] = '\0';
+        EXPECT_EQ(-1, flk::pcap_createsrcstr(source, type, "host", "2002", name, errbuf)) << type;
+        EXPECT_STREQ("untouched", source) << type;
+        EXPECT_STRNE("", errbuf) << type;
+    }
+}
+
+TEST(PcapOpenTest, OnlyLocalSourcesOpenAndOnlyTheLocalDeviceSourceIsListed) {
+    for (const char* source : {"file:///nonexistent/flk.pcap", "file://", "rpcap://",
+                               "rpcap://host:2002/eth0", "udp://eth0"}) {
+        char errbuf[PCAP_ERRBUF_SIZE] = "";
+        EXPECT_EQ(nullptr, flk::pcap_open(source, 65536, 1, 10, nullptr, errbuf)) << source;
+        EXPECT_STRNE("", errbuf) << source;
+    }
+    for (const char* source : {"file:///tmp", "rpcap://host/"}) {
+        pcap_if_t* list = reinterpret_cast<pcap_if_t*>(&list);  // must be overwritten
+        char errbuf[PCAP_ERRBUF_SIZE] = "";
+        EXPECT_EQ(-1, flk::pcap_findalldevs_ex(source, nullptr, &list, errbuf)) << source;
+        EXPECT_EQ(nullptr, list) << source;
+        EXPECT_STRNE("", errbuf) << source;
+    }
+}
+
+TEST(PcapHandleRegistryTest, RegisteredTimeOutUntilForgottenAndNoStaleStateAfterwards) {
+    // The registry only keys on the address, so any address stands in for a handle.
+    int slot = 0;
+    pcap_t* const a = reinterpret_cast<pcap_t*>(&slot);
+    using Registry = flk::CPcapHandleRegistry;
+    Registry::Register(a, 1000);
+    EXPECT_EQ(1000, Registry::Obtain(a)->m_readTimeoutMs);
+    Registry::Obtain(a)->m_breakRequested = true;
+    Registry::Forget(a);
+    // A handle opened later at the same address inherits neither time-out nor break request.
+    EXPECT_EQ(Registry::DefaultReadTimeoutMs, Registry::Obtain(a)->m_readTimeoutMs);
+    EXPECT_FALSE(Registry::Obtain(a)->m_breakRequested);
+    Registry::Obtain(a)->m_breakRequested = true;
+    Registry::Register(a, 10);
+    EXPECT_FALSE(Registry::Obtain(a)->m_breakRequested);
+    Registry::Forget(a);
+}
+
+using QueuePtr = std::unique_ptr<flk::pcap_send_queue, decltype(&flk::pcap_sendqueue_destroy)>;
+QueuePtr Alloc(u_int size) {
+    return QueuePtr(flk::pcap_sendqueue_alloc(size), &flk::pcap_sendqueue_destroy);
+}
+
+TEST(PcapSendQueueTest, RecordsAreHeaderThenFrameBackToBackAndRefusedOnceFull) {
+    const u_char first[] = {1, 2, 3, 4, 5}, second[] = {0xa0, 0xa1, 0xa2};
+    const pcap_pkthdr h1{{7, 9}, 5, 60}, h2{{0, 0}, 3, 3}, empty{{0, 0}, 0, 0};
+    QueuePtr q = Alloc(2 * 16 + 5 + 3 + 15);  // one byte short of a third, empty, record
+    ASSERT_EQ(0, flk::pcap_sendqueue_queue(q.get(), &h1, first));
+    ASSERT_EQ(0, flk::pcap_sendqueue_queue(q.get(), &h2, second));
+    // Headers are ts_sec, ts_usec, caplen, len as 32-bit words in host (here little-endian) order.
+    const std::vector<u_char> expected{
+        7,    0,    0,   0, 9, 0, 0, 0, 5, 0, 0, 0, 60, 0, 0, 0,  // 0: record 1
+        1,    2,    3,   4, 5,                                    // 16: its frame
+        0,    0,    0,   0, 0, 0, 0, 0, 3, 0, 0, 0, 3,  0, 0, 0,  // 21: record 2
+        0xa0, 0xa1, 0xa2};                                        // 37: its frame
+    EXPECT_EQ(expected, std::vector<u_char>(q->buffer, q->buffer + q->len));
+    EXPECT_EQ(-1, flk::pcap_sendqueue_queue(q.get(), &empty, nullptr));
+    // A caplen that would wrap a 32-bit sum must not look small.
+    const pcap_pkthdr huge{{0, 0}, 0xFFFFFFF8u, 0xFFFFFFF8u};
+    EXPECT_EQ(-1, flk::pcap_sendqueue_queue(q.get(), &huge, first));
+    EXPECT_EQ(expected.size(), q->len) << "a refused record leaves the queue as it was";
+    EXPECT_EQ(0, flk::pcap_sendqueue_queue(Alloc(16).get(), &empty, nullptr)) << "exact fit";
+
+    // A handle without a link sends nothing and says why, briefly: the bulk sender logs the
+    // reason only when it is shorter than 100 characters.
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
+    EXPECT_EQ(0u, flk::pcap_sendqueue_transmit(dead, q.get(), 1));
+    const std::string reason = pcap_geterr(dead);
+    EXPECT_FALSE(reason.empty());
+    EXPECT_LT(reason.size(), 100u) << reason;
+    flk::pcap_close(dead);
+}
+
+}  // namespace
