@@ -14,8 +14,8 @@
 #include <cstring>
 #include <memory>
 
-#include <ferrolink/platform/PcapHandleRegistry.h>
 #include <ferrolink/platform/HandleError.h>
+#include <ferrolink/platform/PcapHandleRegistry.h>
 
 namespace ferrolink::platform {
 
@@ -29,7 +29,19 @@ enum class EWaitResult { FramesWaiting, TimedOut, BreakRequested, Failed };
 // Descriptor to wait on, or -1 when libpcap's own read is the right one (capture files, which
 // never wait, and dead handles, which have nothing to read).
 int LiveDescriptor(pcap_t* p) {
-    return ::pcap_file(p) ? -1 : ::pcap_get_selectable_fd(p);
+    if (::pcap_file(p)) return -1;
+    const int fd = ::pcap_get_selectable_fd(p);
+    // pcap_open_dead leaves the descriptor at 0 without owning it, and waiting on the host's
+    // standard input would be wrong. A live handle holds 0 only when the host closed its
+    // standard input, so only then is the descriptor asked what it is.
+    if (fd == 0) {
+        sockaddr_ll bound{};
+        socklen_t length = sizeof(bound);
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0 ||
+            bound.sll_family != AF_PACKET)
+            return -1;
+    }
+    return fd;
 }
 
 // Asked on the handle's own socket, so the index is looked up in the handle's network namespace.

@@ -2,6 +2,7 @@
 // extensions on Linux (source strings, opening, listing, the send queue, the per-handle state)
 // with dead handles.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -218,6 +219,26 @@ TEST(PcapSendQueueTest, RecordsAreHeaderThenFrameBackToBackAndRefusedOnceFull) {
     const std::string reason = pcap_geterr(dead);
     EXPECT_FALSE(reason.empty());
     EXPECT_LT(reason.size(), 100u) << reason;
+    flk::pcap_close(dead);
+}
+
+TEST(PcapTimedReadTest, DeadHandleIsLibpcapsToRefuseNotAWaitOnStandardInput) {
+    // A dead handle reports descriptor 0; with a quiet standard input a wait on it would look
+    // like a read time-out (0) instead of libpcap's refusal.
+    int quiet[2];
+    ASSERT_EQ(0, ::pipe(quiet));
+    const int keptInput = ::dup(0);
+    ASSERT_EQ(0, ::dup2(quiet[0], 0));
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
+    pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    const int next = flk::pcap_next_ex(dead, &header, &data);
+    const int dispatched = flk::pcap_dispatch(
+        dead, 1, [](u_char*, const pcap_pkthdr*, const u_char*) {}, nullptr);
+    ::dup2(keptInput, 0);
+    for (int fd : {keptInput, quiet[0], quiet[1]}) ::close(fd);
+    EXPECT_EQ(PCAP_ERROR, next);
+    EXPECT_EQ(PCAP_ERROR, dispatched);
     flk::pcap_close(dead);
 }
 
