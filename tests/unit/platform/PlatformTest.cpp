@@ -15,7 +15,7 @@
 
 #include <ferrolink/platform/PacketDriver.h>
 #include <ferrolink/platform/PcapExtensions.h>
-#include <ferrolink/platform/PcapHandleRegistry.h>
+#include <ferrolink/platform/linux/PcapHandleRegistry.h>
 #include <ferrolink/platform/PcapSendQueue.h>
 #include <ferrolink/platform/PcapTimedRead.h>
 #include "support/FakePacketDriverBackend.h"

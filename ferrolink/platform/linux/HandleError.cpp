@@ -1,4 +1,4 @@
-#include <ferrolink/platform/HandleError.h>
+#include <ferrolink/platform/linux/HandleError.h>
 
 #include <cstdarg>
 #include <cstdio>

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string>
 
-#include <ferrolink/platform/PcapHandleRegistry.h>
+#include <ferrolink/platform/linux/PcapHandleRegistry.h>
 
 namespace ferrolink::platform {
 

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <memory>
 
-#include <ferrolink/platform/HandleError.h>
-#include <ferrolink/platform/PcapHandleRegistry.h>
+#include <ferrolink/platform/linux/HandleError.h>
+#include <ferrolink/platform/linux/PcapHandleRegistry.h>
 
 namespace ferrolink::platform {
 

@@ -21,7 +21,7 @@
 #include <thread>
 #include <utility>
 
-#include <ferrolink/platform/HandleError.h>
+#include <ferrolink/platform/linux/HandleError.h>
 
 namespace ferrolink::platform {
 

@@ -1,4 +1,4 @@
-#include <ferrolink/platform/PcapHandleRegistry.h>
+#include <ferrolink/platform/linux/PcapHandleRegistry.h>
 
 #include <unordered_map>
 
