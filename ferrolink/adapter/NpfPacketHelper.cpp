@@ -23,7 +23,7 @@ constexpr std::size_t MacLength = 6;
 // a failure too, and is released here so the caller has nothing to close.
 flk::ADAPTER* OpenAdapter(const std::string& name) {
     flk::ADAPTER* adapter = flk::PacketOpenAdapter(name.c_str());
-    if (adapter && adapter->hFile == flk::INVALID_HANDLE_VALUE) {
+    if (adapter && adapter->hFile == flk::INVALID_ADAPTER_FILE) {
         flk::PacketCloseAdapter(adapter);
         return nullptr;
     }

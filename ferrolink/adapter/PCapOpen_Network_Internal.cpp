@@ -1,6 +1,8 @@
 #include <ferrolink/adapter/PCapOpen_Network_Internal.h>
 
-#include <netinet/in.h>
+#ifndef _WIN32
+#include <netinet/in.h>  // sockaddr_in; on Windows pcap.h brings it with winsock2.h
+#endif
 
 #include <cstring>
 

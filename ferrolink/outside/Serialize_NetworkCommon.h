@@ -37,8 +37,8 @@ enum EMacAddress : unsigned char {
 
 class FERROLINK_API CSerialize_NetworkCommon {
 public:
-    // Holds nothing but its lock, so the global object is ready before any constructor runs.
-    constexpr CSerialize_NetworkCommon() = default;
+    // Holds nothing but its lock. Not constexpr: mingw's std::mutex cannot be constant-built.
+    CSerialize_NetworkCommon() = default;
     CSerialize_NetworkCommon(const CSerialize_NetworkCommon&) = delete;
     CSerialize_NetworkCommon& operator=(const CSerialize_NetworkCommon&) = delete;
 

@@ -14,8 +14,12 @@
 
 namespace ferrolink::platform {
 
-// The descriptor value of an adapter that is not open.
-constexpr int INVALID_HANDLE_VALUE = -1;
+// The descriptor value of an adapter that is not open. Windows' headers define
+// INVALID_HANDLE_VALUE as a macro, so shared code names it INVALID_ADAPTER_FILE.
+constexpr int INVALID_ADAPTER_FILE = -1;
+#ifndef _WIN32
+constexpr int INVALID_HANDLE_VALUE = INVALID_ADAPTER_FILE;
+#endif
 
 // Query for the adapter's current (not its burnt-in) 802.3 address: 6 data bytes.
 constexpr unsigned long OID_802_3_CURRENT_ADDRESS = 0x01010102;
@@ -67,8 +71,8 @@ FERROLINK_API bool PacketRequest(ADAPTER* adapter, bool set, PACKET_OID_DATA* da
 // its speed, fails: the same cases in which /sys/class/net/IF/speed gives no positive number.
 FERROLINK_API bool PacketGetNetType(ADAPTER* adapter, NetType* type);
 
-// The error code (an errno value) of the last failed call above on this thread; calls that
-// succeed leave it as it was.
+// The error code (an errno value; a Windows system error code on Windows) of the last failed
+// call above on this thread; calls that succeed leave it as it was.
 FERROLINK_API unsigned long GetLastError();
 
 }  // namespace ferrolink::platform

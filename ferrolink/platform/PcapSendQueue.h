@@ -13,12 +13,19 @@
 
 namespace ferrolink::platform {
 
+#ifdef _WIN32
+// The capture library's own queue: wpcap.dll allocates, fills and transmits it.
+using pcap_send_queue = ::pcap_send_queue;
+#else
+// maxlen, len and buffer as on Windows, where they are the whole structure; callers may fill
+// buffer directly, as the Windows layout allows.
 struct pcap_send_queue {
     u_int maxlen;  // bytes of room in buffer
     u_int len;     // bytes queued, record headers included
     char* buffer;
     std::size_t mapped;  // ours: bytes mapped for buffer when it is a mapping of its own, else 0
 };
+#endif
 
 // The record header as it lies in the queue. Not pcap_pkthdr: that one is 24 bytes here.
 struct SSendQueueRecordHeader {

@@ -1,0 +1,35 @@
+#include <ferrolink/outside/AdapterInfo.h>
+
+#include <cstring>
+
+#include <ferrolink/outside/CustomBoostLog.h>
+#include <ferrolink/platform/windows/IpHelperAdapters.h>
+
+bool CAdapterInfo::AllAdpaterInfo_Get(std::vector<SAdapterInfo>& adapters) {
+    adapters.clear();
+    std::vector<ferrolink::platform::SIpHelperAdapter> found;
+    if (const unsigned long error = ferrolink::platform::CIpHelperAdapters::List(found)) {
+        FLK_LOG(2) << "GetAdaptersAddresses failure: error = " << error;
+        return false;
+    }
+    for (const auto& a : found) {
+        SAdapterInfo info;
+        info.addressLength = a.addressLength;
+        std::memcpy(info.address, a.address, sizeof info.address);
+        info.index = a.index;
+        info.status = a.up ? Status_Connected : 0;
+        info.name = a.guid;
+        adapters.push_back(std::move(info));
+    }
+    return true;
+}
+
+bool CAdapterInfo::IsAdapterConnected(const std::vector<unsigned char>& mac,
+                                      const std::vector<SAdapterInfo>& adapters) {
+    if (mac.size() != 6) return false;
+    for (const auto& a : adapters) {
+        if (a.addressLength == 6 && std::memcmp(a.address, mac.data(), 6) == 0)
+            return a.status == Status_Connected;
+    }
+    return false;
+}

@@ -1,0 +1,179 @@
+// The capture calls of the library, bound to wpcap.dll at run time (see WpcapLibrary.h). The
+// plain libpcap calls keep their global names, so the shared code calls them as it does on Linux;
+// the WinPcap extensions that the Linux build provides in ferrolink::platform go straight to the
+// same-named exports. Without the library every call fails the way libpcap reports failures, with
+// the "Npcap is not installed" text in the error buffer.
+#include <pcap/pcap.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include <ferrolink/platform/PcapExtensions.h>
+#include <ferrolink/platform/PcapSendQueue.h>
+#include <ferrolink/platform/PcapTimedRead.h>
+#include <ferrolink/platform/windows/WpcapLibrary.h>
+
+namespace {
+
+using ferrolink::platform::CWpcapLibrary;
+
+template <typename Fn>
+Fn Entry(const char* name) {
+    Fn fn = nullptr;
+    void* address = CWpcapLibrary::Symbol(name);
+    static_assert(sizeof fn == sizeof address, "a code address fits an object pointer");
+    std::memcpy(&fn, &address, sizeof fn);
+    return fn;
+}
+
+// The export of wpcap.dll that the header declares under `name`, with the header's type.
+#define FLK_WPCAP(name) Entry<decltype(&::name)>(#name)
+
+void NotLoaded(char* errbuf) {
+    if (errbuf) std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", CWpcapLibrary::LoadError().c_str());
+}
+
+}  // namespace
+
+extern "C" {
+
+int pcap_compile(pcap_t* p, struct bpf_program* program, const char* text, int optimize,
+                 bpf_u_int32 netmask) {
+    auto fn = FLK_WPCAP(pcap_compile);
+    return fn ? fn(p, program, text, optimize, netmask) : PCAP_ERROR;
+}
+
+void pcap_freecode(struct bpf_program* program) {
+    if (auto fn = FLK_WPCAP(pcap_freecode)) fn(program);
+}
+
+int pcap_setfilter(pcap_t* p, struct bpf_program* program) {
+    auto fn = FLK_WPCAP(pcap_setfilter);
+    return fn ? fn(p, program) : PCAP_ERROR;
+}
+
+char* pcap_geterr(pcap_t* p) {
+    auto fn = FLK_WPCAP(pcap_geterr);
+    // A handle exists only when the library was loaded; this is for a caller's mistake.
+    return fn ? fn(p) : const_cast<char*>(CWpcapLibrary::LoadError().c_str());
+}
+
+int pcap_sendpacket(pcap_t* p, const u_char* data, int size) {
+    auto fn = FLK_WPCAP(pcap_sendpacket);
+    return fn ? fn(p, data, size) : PCAP_ERROR;
+}
+
+int pcap_datalink(pcap_t* p) {
+    auto fn = FLK_WPCAP(pcap_datalink);
+    return fn ? fn(p) : PCAP_ERROR;
+}
+
+pcap_t* pcap_open_dead(int linktype, int snaplen) {
+    auto fn = FLK_WPCAP(pcap_open_dead);
+    return fn ? fn(linktype, snaplen) : nullptr;
+}
+
+pcap_t* pcap_open_offline(const char* path, char* errbuf) {
+    if (auto fn = FLK_WPCAP(pcap_open_offline)) return fn(path, errbuf);
+    NotLoaded(errbuf);
+    return nullptr;
+}
+
+void pcap_close(pcap_t* p) {
+    if (auto fn = FLK_WPCAP(pcap_close)) fn(p);
+}
+
+int pcap_next_ex(pcap_t* p, struct pcap_pkthdr** header, const u_char** data) {
+    auto fn = FLK_WPCAP(pcap_next_ex);
+    return fn ? fn(p, header, data) : PCAP_ERROR;
+}
+
+int pcap_dispatch(pcap_t* p, int count, pcap_handler callback, u_char* user) {
+    auto fn = FLK_WPCAP(pcap_dispatch);
+    return fn ? fn(p, count, callback, user) : PCAP_ERROR;
+}
+
+int pcap_loop(pcap_t* p, int count, pcap_handler callback, u_char* user) {
+    auto fn = FLK_WPCAP(pcap_loop);
+    return fn ? fn(p, count, callback, user) : PCAP_ERROR;
+}
+
+void pcap_breakloop(pcap_t* p) {
+    if (auto fn = FLK_WPCAP(pcap_breakloop)) fn(p);
+}
+
+void pcap_freealldevs(pcap_if_t* devices) {
+    if (auto fn = FLK_WPCAP(pcap_freealldevs)) fn(devices);
+}
+
+}  // extern "C"
+
+namespace ferrolink::platform {
+
+// Npcap keeps the read time-out and breaks its own waits, so the timed reads are its own.
+int pcap_next_ex(pcap_t* p, struct pcap_pkthdr** header, const u_char** data) {
+    return ::pcap_next_ex(p, header, data);
+}
+
+int pcap_dispatch(pcap_t* p, int count, pcap_handler callback, u_char* user) {
+    return ::pcap_dispatch(p, count, callback, user);
+}
+
+void pcap_breakloop(pcap_t* p) {
+    ::pcap_breakloop(p);
+}
+
+void pcap_close(pcap_t* p) {
+    if (p) ::pcap_close(p);
+}
+
+pcap_t* pcap_open(const char* source, int snaplen, int flags, int read_timeout,
+                  struct pcap_rmtauth* auth, char* errbuf) {
+    if (auto fn = FLK_WPCAP(pcap_open))
+        return fn(source, snaplen, flags, read_timeout, reinterpret_cast<::pcap_rmtauth*>(auth),
+                  errbuf);
+    NotLoaded(errbuf);
+    return nullptr;
+}
+
+int pcap_createsrcstr(char* source, int type, const char* host, const char* port, const char* name,
+                      char* errbuf) {
+    if (auto fn = FLK_WPCAP(pcap_createsrcstr)) return fn(source, type, host, port, name, errbuf);
+    NotLoaded(errbuf);
+    return PCAP_ERROR;
+}
+
+int pcap_findalldevs_ex(const char* source, struct pcap_rmtauth* auth, pcap_if_t** alldevs,
+                        char* errbuf) {
+    if (auto fn = FLK_WPCAP(pcap_findalldevs_ex))
+        return fn(source, reinterpret_cast<::pcap_rmtauth*>(auth), alldevs, errbuf);
+    NotLoaded(errbuf);
+    return PCAP_ERROR;
+}
+
+void pcap_freealldevs(pcap_if_t* alldevs) {
+    if (alldevs) ::pcap_freealldevs(alldevs);
+}
+
+pcap_send_queue* pcap_sendqueue_alloc(u_int memsize) {
+    auto fn = FLK_WPCAP(pcap_sendqueue_alloc);
+    return fn ? fn(memsize) : nullptr;
+}
+
+void pcap_sendqueue_destroy(pcap_send_queue* queue) {
+    if (!queue) return;
+    if (auto fn = FLK_WPCAP(pcap_sendqueue_destroy)) fn(queue);
+}
+
+int pcap_sendqueue_queue(pcap_send_queue* queue, const struct pcap_pkthdr* header,
+                         const u_char* data) {
+    auto fn = FLK_WPCAP(pcap_sendqueue_queue);
+    return fn ? fn(queue, header, data) : PCAP_ERROR;
+}
+
+u_int pcap_sendqueue_transmit(pcap_t* p, pcap_send_queue* queue, int sync) {
+    auto fn = FLK_WPCAP(pcap_sendqueue_transmit);
+    return fn ? fn(p, queue, sync) : 0;
+}
+
+}  // namespace ferrolink::platform
