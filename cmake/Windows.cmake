@@ -48,3 +48,12 @@ if(CMAKE_CROSSCOMPILING)
                                   WORLD_READ WORLD_EXECUTE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_BINARY_DIR}/wine-run)
 endif()
+
+# What a Windows host needs at run time beside ferrolink.dll, and the capture library's headers
+# that the public headers include.
+if(CMAKE_CROSSCOMPILING)
+  file(GLOB _flk_boost_dlls ${FERROLINK_WINDOWS_DEPS}/lib/*.dll)
+  install(FILES ${FERROLINK_RUNTIME_DLLS} ${_flk_boost_dlls} DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+install(FILES ${FERROLINK_PCAP_INCLUDE_DIR}/pcap.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY ${FERROLINK_PCAP_INCLUDE_DIR}/pcap DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})

@@ -1,0 +1,140 @@
+// What only the Windows build has: Npcap device names from interface GUIDs, the board claim held
+// by another process and freed when that process dies, and the bulk send reaching wpcap.dll (our
+// stand-in beside this program) as one queue of WinPcap records.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <pcap/pcap.h>
+
+#include <ferrolink/outside/NamedClaim.h>
+#include <ferrolink/platform/windows/NpfDeviceName.h>
+#include <ferrolink/transmit/ActualPrintData.h>
+#include <ferrolink/transmit/Ferrolink.h>
+
+namespace flk = ferrolink::platform;
+
+namespace {
+
+constexpr const char* HoldClaimArgument = "--hold-claim";
+constexpr const char* ClaimName = "Quon_PCap_ferrolink_test";
+
+TEST(NpfDeviceNameTest, GuidAndDeviceNameTranslateBothWaysAndNothingElsePasses) {
+    const std::string guid = "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}";
+    EXPECT_EQ("\\Device\\NPF_" + guid, flk::CNpfDeviceName::FromGuid(guid));
+    EXPECT_EQ("\\Device\\NPF_" + guid,
+              flk::CNpfDeviceName::FromGuid("{0a1b2c3d-4e5f-6789-abcd-ef0123456789}"));
+    struct SCase {
+        const char* name;
+        bool valid;
+    } const cases[] = {
+        {"\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", true},
+        {"rpcap://\\Device\\NPF_{0a1b2c3d-4e5f-6789-abcd-ef0123456789}", true},
+        {"\\device\\npf_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", true},
+        {"\\Device\\NPF_Loopback", false},
+        {"\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF012345678}", false},    // one digit short
+        {"\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}x", false},  // trailing text
+        {"\\Device\\NPF_{0A1B2C3D+4E5F-6789-ABCD-EF0123456789}", false},   // wrong separator
+        {"\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF012345678G}", false},   // not hex
+        {"{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", false},                 // no device prefix
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        std::string out = "unchanged";
+        EXPECT_EQ(c.valid, flk::CNpfDeviceName::ToGuid(c.name, out)) << c.name;
+        EXPECT_EQ(c.valid ? guid : "unchanged", out) << c.name;
+    }
+    EXPECT_EQ("", flk::CNpfDeviceName::FromGuid("0A1B2C3D-4E5F-6789-ABCD-EF0123456789"));
+}
+
+// Runs this program as the claim's holder: it takes the claim, says so on the ready event and
+// waits to be killed.
+TEST(NamedClaimTest, AnotherProcessHoldsTheClaimUntilItDies) {
+    HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, L"Local\\ferrolink_test_claim_ready");
+    ASSERT_NE(nullptr, ready);
+    wchar_t self[MAX_PATH];
+    ASSERT_GT(::GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --hold-claim";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION holder{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &holder));
+    const bool held = ::WaitForSingleObject(ready, 30000) == WAIT_OBJECT_0;
+    CNamedClaim claim;
+    const bool takenWhileHeld = held && claim.Acquire(ClaimName);
+    ::TerminateProcess(holder.hProcess, 9);
+    ::WaitForSingleObject(holder.hProcess, 30000);
+    ::CloseHandle(holder.hThread);
+    ::CloseHandle(holder.hProcess);
+    ::CloseHandle(ready);
+    ASSERT_TRUE(held) << "the holder process did not take the claim";
+    EXPECT_FALSE(takenWhileHeld);
+    EXPECT_TRUE(claim.Acquire(ClaimName)) << "the claim outlived its holder";
+    CNamedClaim second;
+    EXPECT_FALSE(second.Acquire(ClaimName)) << "a second claim in the same process";
+    claim.Release();
+    EXPECT_TRUE(second.Acquire(ClaimName));
+}
+
+using LastTransmit = const char* (*)(unsigned*, int*, int*);
+
+TEST(BulkSendWpcapTest, OneQueueOfWinPcapRecordsReachesWpcapInOneSynchronousTransmission) {
+    HMODULE wpcap = ::GetModuleHandleW(L"wpcap.dll");
+    pcap_t* handle = pcap_open_dead(DLT_EN10MB, 65535);  // loads the stand-in
+    wpcap = ::GetModuleHandleW(L"wpcap.dll");
+    ASSERT_NE(nullptr, handle);
+    ASSERT_NE(nullptr, wpcap);
+    const FARPROC proc = ::GetProcAddress(wpcap, "standin_last_transmit");
+    ASSERT_NE(nullptr, proc) << "the loaded wpcap.dll is not the stand-in";
+    LastTransmit last = nullptr;
+    std::memcpy(&last, &proc, sizeof last);
+
+    std::vector<unsigned char> data(3000, 0x5A);
+    CActualPrintData print;
+    print.UseBuffer(data.data(), static_cast<std::int64_t>(data.size()));
+    print.m_packetList = {{0, 100}, {100, 1468}, {1568, 10}};
+    print.m_packetDataSize = 1468;
+    print.m_startPacketIndex = 0;
+    ASSERT_TRUE(FLK_SendPrintData(handle, &print, 7));
+
+    unsigned length = 0;
+    int sync = 0, transmissions = 0;
+    const auto* bytes =
+        reinterpret_cast<const unsigned char*>(last(&length, &sync, &transmissions));
+    EXPECT_EQ(1, transmissions);
+    EXPECT_EQ(1, sync);
+    ASSERT_EQ(3u * (16 + 1496), length);
+    for (unsigned i = 0; i < 3; ++i) {
+        std::uint32_t header[4];
+        std::memcpy(header, bytes + i * (16 + 1496), sizeof header);
+        EXPECT_EQ(0u, header[0]) << "time stamp, record " << i;
+        EXPECT_EQ(0u, header[1]) << "time stamp, record " << i;
+        EXPECT_EQ(1496u, header[2]) << "caplen, record " << i;
+        EXPECT_EQ(1496u, header[3]) << "len, record " << i;
+        EXPECT_EQ(i, bytes[i * (16 + 1496) + 16 + 23]) << "packetIndex low byte, record " << i;
+    }
+    pcap_close(handle);
+}
+
+int HoldClaim() {
+    CNamedClaim claim;
+    if (!claim.Acquire(ClaimName)) return 1;
+    HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Local\\ferrolink_test_claim_ready");
+    if (!ready) return 2;
+    ::SetEvent(ready);
+    ::Sleep(INFINITE);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], HoldClaimArgument) == 0) return HoldClaim();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

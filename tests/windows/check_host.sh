@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs the Windows build into a scratch prefix, builds a host program against it with
+# find_package(Ferrolink), and runs it under wine:
+#   npcap-missing  wine's own wpcap.dll switched off: the host must end normally (exit 3) with
+#                  the "Npcap is not installed" text among the library's records.
+#   wine-wpcap     as root, in a network namespace of its own (so the machine's adapters stay
+#                  out of it): the host lists the namespace's devices through wine's wpcap.dll
+#                  (exit 0). Skipped (77) without root.
+set -euo pipefail
+mode=$1 build=$2 src=$3 toolchain=$4 run=$5
+work=$build/host-check
+prefix=$work/prefix
+
+if [ "$mode" = wine-wpcap ] && { [ "$(id -u)" -ne 0 ] || ! unshare -n true 2>/dev/null; }; then
+  echo "SKIP: listing adapters needs root and a network namespace of its own"
+  exit 77
+fi
+
+deps=$(sed -n 's/^FERROLINK_WINDOWS_DEPS:PATH=//p' "$build/CMakeCache.txt")
+cmake --install "$build" --prefix "$prefix" >/dev/null
+cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DFERROLINK_WINDOWS_DEPS="$deps" -DFerrolink_DIR="$prefix/lib/cmake/Ferrolink" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$work/build" >/dev/null
+# Beside ferrolink.dll and the DLLs the package ships, as a host would be deployed.
+cp "$work/build/host.exe" "$prefix/bin/"
+out=$work/$mode.out
+
+case $mode in
+  npcap-missing)
+    set +e
+    WINEDLLOVERRIDES="wpcap=" "$run" "$prefix/bin/host.exe" >"$out" 2>&1
+    status=$?
+    set -e
+    cat "$out"
+    [ $status -eq 3 ] || { echo "host ended with $status, not 3 (no devices)"; exit 1; }
+    grep -q "Npcap is not installed" "$out" || { echo "no Npcap text in the records"; exit 1; }
+    ;;
+  wine-wpcap)
+    set +e
+    unshare -n "$run" "$prefix/bin/host.exe" >"$out" 2>&1
+    status=$?
+    set -e
+    cat "$out"
+    [ $status -eq 0 ] || { echo "host ended with $status: no adapter listed"; exit 1; }
+    grep -q "^host: device " "$out" || { echo "no device line"; exit 1; }
+    ;;
+  *) echo "unknown mode $mode"; exit 2 ;;
+esac

@@ -1,0 +1,77 @@
+// A wpcap.dll of our own for the tests: the send queue as WinPcap defines it, and a transmission
+// that sends nothing but keeps a copy of what it was given, which the test reads back through
+// standin_last_transmit. Placed beside the test program, it is what the library loads.
+#include <pcap/pcap.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct SDeadHandle {
+    char errbuf[PCAP_ERRBUF_SIZE];
+};
+
+std::vector<char> g_lastQueue;
+int g_lastSync = -1;
+int g_transmissions = 0;
+
+}  // namespace
+
+extern "C" {
+
+pcap_t* pcap_open_dead(int, int) {
+    return reinterpret_cast<pcap_t*>(new SDeadHandle{});
+}
+
+void pcap_close(pcap_t* p) {
+    delete reinterpret_cast<SDeadHandle*>(p);
+}
+
+char* pcap_geterr(pcap_t* p) {
+    return reinterpret_cast<SDeadHandle*>(p)->errbuf;
+}
+
+pcap_send_queue* pcap_sendqueue_alloc(u_int memsize) {
+    auto* queue = static_cast<pcap_send_queue*>(std::calloc(1, sizeof(pcap_send_queue)));
+    if (!queue) return nullptr;
+    queue->buffer = static_cast<char*>(std::malloc(memsize ? memsize : 1));
+    if (!queue->buffer) {
+        std::free(queue);
+        return nullptr;
+    }
+    queue->maxlen = memsize;
+    return queue;
+}
+
+void pcap_sendqueue_destroy(pcap_send_queue* queue) {
+    std::free(queue->buffer);
+    std::free(queue);
+}
+
+int pcap_sendqueue_queue(pcap_send_queue* queue, const struct pcap_pkthdr* header,
+                         const u_char* data) {
+    if (queue->len + sizeof *header + header->caplen > queue->maxlen) return -1;
+    std::memcpy(queue->buffer + queue->len, header, sizeof *header);
+    std::memcpy(queue->buffer + queue->len + sizeof *header, data, header->caplen);
+    queue->len += static_cast<u_int>(sizeof *header + header->caplen);
+    return 0;
+}
+
+u_int pcap_sendqueue_transmit(pcap_t*, pcap_send_queue* queue, int sync) {
+    g_lastQueue.assign(queue->buffer, queue->buffer + queue->len);
+    g_lastSync = sync;
+    ++g_transmissions;
+    return queue->len;
+}
+
+// The bytes of the last transmitted queue, its sync flag, and how many transmissions there were.
+const char* standin_last_transmit(unsigned* length, int* sync, int* transmissions) {
+    *length = static_cast<unsigned>(g_lastQueue.size());
+    *sync = g_lastSync;
+    *transmissions = g_transmissions;
+    return g_lastQueue.data();
+}
+
+}  // extern "C"
