@@ -1,8 +1,9 @@
 #include <ferrolink/platform/windows/IpHelperAdapters.h>
 
-#include <iphlpapi.h>
-#include <windows.h>
+// In this order: iphlpapi.h needs winsock2.h, which must come before windows.h.
 #include <winsock2.h>
+// (kept apart so that include sorting leaves the order alone)
+#include <iphlpapi.h>
 
 #include <cstring>
 #include <memory>

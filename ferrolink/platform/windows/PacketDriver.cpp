@@ -3,7 +3,6 @@
 // Adapter names are Npcap's "\Device\NPF_{GUID}"; error codes are Windows system error codes.
 #include <ferrolink/platform/PacketDriver.h>
 
-#include <windows.h>
 #include <winsock2.h>
 
 #include <atomic>
