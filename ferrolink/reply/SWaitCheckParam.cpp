@@ -4,6 +4,7 @@
 #include <limits>
 
 #include <ferrolink/outside/CustomBoostLog.h>
+#include <ferrolink/platform/HostEncoding.h>
 
 namespace {
 
@@ -142,7 +143,8 @@ bool SWaitCheckParam::ParseErrorInfo(const SPacketData& packet) {
         if (entry.bit == kDdr2EmptyDetailBit && !BitSet(errorWord, kDdr2EmptyBit)) continue;
         const bool set = BitSet(errorWord, entry.bit);
         this->*entry.flag = set;
-        if (set && entry.message != nullptr) FLK_LOG(1) << entry.message;
+        if (set && entry.message != nullptr)
+            FLK_LOG(1) << ferrolink::platform::CHostEncoding::FromUtf8(entry.message);
     }
     m_frameIndexOfResend = ToInt32(words[1]);
     m_frameIndexOfCurMax = ToInt32(words[2]);

@@ -1,6 +1,6 @@
-// What only the Windows build has: Npcap device names from interface GUIDs, the board claim held
-// by another process and freed when that process dies, and the bulk send reaching wpcap.dll (our
-// stand-in beside this program) as one queue of WinPcap records.
+// What only the Windows build has: Npcap device names from interface GUIDs, board descriptions in
+// GBK, the board claim held by another process and freed when that process dies, and the bulk
+// send reaching wpcap.dll (our stand-in beside this program) as one queue of WinPcap records.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include <pcap/pcap.h>
 
 #include <ferrolink/outside/NamedClaim.h>
+#include <ferrolink/platform/HostEncoding.h>
 #include <ferrolink/platform/windows/NpfDeviceName.h>
 #include <ferrolink/transmit/ActualPrintData.h>
 #include <ferrolink/transmit/Ferrolink.h>
@@ -49,6 +50,13 @@ TEST(NpfDeviceNameTest, GuidAndDeviceNameTranslateBothWaysAndNothingElsePasses) 
         EXPECT_EQ(c.valid ? guid : "unchanged", out) << c.name;
     }
     EXPECT_EQ("", flk::CNpfDeviceName::FromGuid("0A1B2C3D-4E5F-6789-ABCD-EF0123456789"));
+}
+
+TEST(HostEncodingTest, BoardDescriptionsAreLoggedInGbkBytes) {
+    // Full-width colon A3 BA, then the two characters of "mainboard": D6 F7, B0 E5.
+    EXPECT_EQ("b0\xA3\xBA\xD6\xF7\xB0\xE5", flk::CHostEncoding::FromUtf8(u8"b0：主板"));
+    EXPECT_EQ("plain", flk::CHostEncoding::FromUtf8("plain"));
+    EXPECT_EQ("\xFF broken", flk::CHostEncoding::FromUtf8("\xFF broken")) << "not UTF-8: kept";
 }
 
 // Runs this program as the claim's holder: it takes the claim, says so on the ready event and
