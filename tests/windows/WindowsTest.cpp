@@ -11,11 +11,14 @@
 
 #include <pcap/pcap.h>
 
+#include <ferrolink/adapter/NpfPacketHelper.h>
 #include <ferrolink/outside/NamedClaim.h>
 #include <ferrolink/platform/HostEncoding.h>
 #include <ferrolink/platform/windows/NpfDeviceName.h>
 #include <ferrolink/transmit/ActualPrintData.h>
 #include <ferrolink/transmit/Ferrolink.h>
+#include "support/FakePacketDriverBackend.h"
+#include "support/LogCapture.h"
 
 namespace flk = ferrolink::platform;
 
@@ -50,6 +53,40 @@ TEST(NpfDeviceNameTest, GuidAndDeviceNameTranslateBothWaysAndNothingElsePasses) 
         EXPECT_EQ(c.valid ? guid : "unchanged", out) << c.name;
     }
     EXPECT_EQ("", flk::CNpfDeviceName::FromGuid("0A1B2C3D-4E5F-6789-ABCD-EF0123456789"));
+}
+
+// The packet-driver calls of the Windows build above a fake backend: Npcap names in the driver's
+// order, the gigabit search, and queries made under the name without "rpcap://".
+TEST(PacketDriverWindowsTest, QueriesAnswerFromTheBackendUnderNpcapNames) {
+    const std::string giga = "\\Device\\NPF_{00000000-0000-0000-0000-000000000002}";
+    flk::CFakePacketDriverBackend fake;
+    flk::CPacketDriverBackendScope scope(fake);
+    CLogCapture log;
+    fake.Add("\\Device\\NPF_{00000000-0000-0000-0000-000000000001}", 10000000000ull).openError =
+        ERROR_ACCESS_DENIED;
+    const unsigned char mac[6] = {0x7b, 0x23, 0xfc, 0x98, 0x10, 0x99};
+    std::memcpy(fake.Add(giga, 1000000000ull).mac, mac, 6);
+    fake.Add("\\Device\\NPF_{00000000-0000-0000-0000-000000000003}", 10000000000ull);
+
+    std::vector<std::string> names;
+    ASSERT_TRUE(CNpfPacketHelper::AdapterNameList_Get(names));
+    ASSERT_EQ(3u, names.size());
+    EXPECT_EQ(giga, names[1]);
+    std::string name;
+    EXPECT_TRUE(CNpfPacketHelper::GB_AdapterName_Get(name));
+    EXPECT_EQ(giga, name) << "the locked adapter is skipped, the later one never opened";
+    EXPECT_EQ(2u, fake.opened.size());
+
+    std::string source = "rpcap://" + giga;
+    pcap_if_t device{};
+    device.name = source.data();
+    std::vector<unsigned char> got;
+    ASSERT_TRUE(CNpfPacketHelper::Device_2_MacAddress(&device, got));
+    EXPECT_EQ(std::vector<unsigned char>(mac, mac + 6), got);
+    EXPECT_FALSE(CNpfPacketHelper::AdapterName_2_MacAddress(names[0], got));
+    EXPECT_TRUE(got.empty());
+    EXPECT_EQ(1, log.Count("Unable to open the adapter, Error Code : 0x5", 2));
+    EXPECT_TRUE(fake.open.empty()) << "an opened adapter was kept";
 }
 
 TEST(HostEncodingTest, BoardDescriptionsAreLoggedInGbkBytes) {
