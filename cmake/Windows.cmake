@@ -4,6 +4,12 @@
 
 # Windows' headers: no min/max macros, and only what the platform layer uses.
 add_compile_definitions(NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+if(MSVC)
+  # The sources are UTF-8 (the board's descriptions), standard C++ is asked for, and the C
+  # runtime's "use the _s variant" advice would fail a warnings-as-errors build.
+  add_compile_options(/utf-8 /permissive-)
+  add_compile_definitions(_CRT_SECURE_NO_WARNINGS)
+endif()
 
 # libpcap's headers carry the Windows declarations (pcap_open, pcap_findalldevs_ex, the send
 # queues). Cross-building, Debian's copy is taken; with MSVC, point this at Npcap's SDK.
