@@ -29,8 +29,13 @@ Fn Entry(const char* name) {
 // The export of wpcap.dll that the header declares under `name`, with the header's type.
 #define FLK_WPCAP(name) Entry<decltype(&::name)>(#name)
 
-void NotLoaded(char* errbuf) {
-    if (errbuf) std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", CWpcapLibrary::LoadError().c_str());
+// Why `name` could not be called: no library, or a library without that export (an old WinPcap).
+void NotLoaded(char* errbuf, const char* name) {
+    if (!errbuf) return;
+    if (CWpcapLibrary::IsLoaded())
+        std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "wpcap.dll has no %s: update Npcap", name);
+    else
+        std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", CWpcapLibrary::LoadError().c_str());
 }
 
 }  // namespace
@@ -75,7 +80,7 @@ pcap_t* pcap_open_dead(int linktype, int snaplen) {
 
 pcap_t* pcap_open_offline(const char* path, char* errbuf) {
     if (auto fn = FLK_WPCAP(pcap_open_offline)) return fn(path, errbuf);
-    NotLoaded(errbuf);
+    NotLoaded(errbuf, "pcap_open_offline");
     return nullptr;
 }
 
@@ -132,14 +137,14 @@ pcap_t* pcap_open(const char* source, int snaplen, int flags, int read_timeout,
     if (auto fn = FLK_WPCAP(pcap_open))
         return fn(source, snaplen, flags, read_timeout, reinterpret_cast<::pcap_rmtauth*>(auth),
                   errbuf);
-    NotLoaded(errbuf);
+    NotLoaded(errbuf, "pcap_open");
     return nullptr;
 }
 
 int pcap_createsrcstr(char* source, int type, const char* host, const char* port, const char* name,
                       char* errbuf) {
     if (auto fn = FLK_WPCAP(pcap_createsrcstr)) return fn(source, type, host, port, name, errbuf);
-    NotLoaded(errbuf);
+    NotLoaded(errbuf, "pcap_createsrcstr");
     return PCAP_ERROR;
 }
 
@@ -147,7 +152,7 @@ int pcap_findalldevs_ex(const char* source, struct pcap_rmtauth* auth, pcap_if_t
                         char* errbuf) {
     if (auto fn = FLK_WPCAP(pcap_findalldevs_ex))
         return fn(source, reinterpret_cast<::pcap_rmtauth*>(auth), alldevs, errbuf);
-    NotLoaded(errbuf);
+    NotLoaded(errbuf, "pcap_findalldevs_ex");
     return PCAP_ERROR;
 }
 
