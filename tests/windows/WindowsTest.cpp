@@ -5,7 +5,10 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 
 #include <ferrolink/adapter/NpfPacketHelper.h>
 #include <ferrolink/outside/NamedClaim.h>
+#include <ferrolink/outside/Serialize_NetworkCommon.h>
 #include <ferrolink/platform/HostEncoding.h>
 #include <ferrolink/platform/windows/NpfDeviceName.h>
 #include <ferrolink/transmit/ActualPrintData.h>
@@ -87,6 +91,42 @@ TEST(PacketDriverWindowsTest, QueriesAnswerFromTheBackendUnderNpcapNames) {
     EXPECT_TRUE(got.empty());
     EXPECT_EQ(1, log.Count("Unable to open the adapter, Error Code : 0x5", 2));
     EXPECT_TRUE(fake.open.empty()) << "an opened adapter was kept";
+}
+
+// The settings live under %APPDATA% and survive a round through the file alone; a directory in
+// the file's place gives the defaults and a record, and refuses stores.
+TEST(ConfigurationWindowsTest, SettingsLiveUnderAppDataAndReadBackThroughTheFile) {
+    namespace fs = std::filesystem;
+    const fs::path appData =
+        fs::temp_directory_path() / ("flk-appdata-" + std::to_string(::GetCurrentProcessId()));
+    fs::remove_all(appData);
+    ASSERT_EQ(0, ::_putenv_s("FERROLINK_CONFIG", ""));
+    ASSERT_EQ(0, ::_putenv_s("APPDATA", appData.string().c_str()));
+    const std::string path = (appData / "ferrolink" / "network.ini").string();
+    EXPECT_EQ(path, CSerialize_NetworkCommon::ConfigPath_Get());
+
+    CSerialize_NetworkCommon config;
+    EXPECT_EQ("", config.Previous_PCapDeviceName_Get()) << "no file: defaults";
+    const std::string device = "rpcap://\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}";
+    ASSERT_TRUE(config.Previous_PCapDeviceName_Set(device));
+    ASSERT_TRUE(config.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
+    ASSERT_TRUE(config.SoftwareMac_Address_Set(static_cast<EMacAddress>(0x05)));
+    CSerialize_NetworkCommon reader;
+    EXPECT_EQ(device, reader.Previous_PCapDeviceName_Get());
+    EXPECT_EQ(SoftwareMacMode_FixedFirstByte, reader.SoftwareMac_Mode_Get());
+    EXPECT_EQ(0x05, reader.SoftwareMac_Address_Get());
+    EXPECT_EQ(
+        1, std::distance(fs::directory_iterator(appData / "ferrolink"), fs::directory_iterator{}))
+        << "no temporary file left behind";
+
+    fs::remove_all(appData / "ferrolink");
+    fs::create_directories(path);
+    CLogCapture log;
+    EXPECT_EQ("", reader.Previous_PCapDeviceName_Get());
+    EXPECT_FALSE(reader.Previous_PCapDeviceName_Set(device));
+    EXPECT_FALSE(log.Records().empty());
+    fs::remove_all(appData);
+    ::_putenv_s("APPDATA", "");
 }
 
 TEST(HostEncodingTest, BoardDescriptionsAreLoggedInGbkBytes) {
