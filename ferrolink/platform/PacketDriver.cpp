@@ -145,10 +145,9 @@ public:
 };
 
 CLinuxPacketDriverBackend g_linuxBackend;
-std::atomic<IPacketDriverBackend*> g_backend{nullptr};
 
 IPacketDriverBackend& Backend() {
-    IPacketDriverBackend* backend = g_backend.load(std::memory_order_acquire);
+    IPacketDriverBackend* backend = detail::g_packetDriverBackend.load(std::memory_order_acquire);
     return backend ? *backend : g_linuxBackend;
 }
 
@@ -170,8 +169,8 @@ bool Usable(ADAPTER* adapter) {
 
 }  // namespace
 
-void SetPacketDriverBackendForTesting(IPacketDriverBackend* backend) {
-    g_backend.store(backend, std::memory_order_release);
+namespace detail {
+std::atomic<IPacketDriverBackend*> g_packetDriverBackend{nullptr};
 }
 
 bool LinkSpeed_FromMbps(std::uint32_t mbps, std::uint64_t& bitsPerSecond) {

@@ -50,13 +50,16 @@ protected:
     void Finally() override;
 
 private:
-    friend class CReceiveWPCapPacketProbe;  // tests and benchmarks drive the per-frame path
+#ifdef FERROLINK_TEST_PROBES  // set only for what tests, benchmarks and fuzz targets build
+    friend class CReceiveWPCapPacketProbe;  // drives the per-frame path without a thread
+#endif
 
     bool Initialize();
     bool Process();
     static void ReceivePacketHandler(unsigned char* user, const struct pcap_pkthdr* header,
                                      const unsigned char* bytes);
-    bool ReceivePacketHandler_Internal(const struct pcap_pkthdr* header, const unsigned char* bytes);
+    bool ReceivePacketHandler_Internal(const struct pcap_pkthdr* header,
+                                       const unsigned char* bytes);
     bool IsMatch_CaptureMode(const unsigned char* frame, int length) const;
     bool ProcessOriginDataBuffer(const unsigned char* frame, int length);
 
