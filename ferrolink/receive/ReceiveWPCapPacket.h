@@ -21,6 +21,9 @@ enum ECaptureMode : std::int32_t {
 // Runs on the receive thread once per delivered frame; the bytes are valid only until it returns.
 using ReceiveCallback = bool (*)(const unsigned char* frame, int length, void* userData);
 
+class CReceiveWPCapPacket;
+extern template class FERROLINK_API CQuonBaseThread<CReceiveWPCapPacket>;
+
 class FERROLINK_API CReceiveWPCapPacket : public CQuonBaseThread<CReceiveWPCapPacket> {
 public:
     enum EProcessState : std::int32_t {
