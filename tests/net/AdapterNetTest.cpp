@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <future>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -227,9 +228,17 @@ TEST_F(AdapterNetTest, ListDriverSelectionClaimsCloseAndConsoleOnTwoAdapters) {
     // Held, that board is refused to another object: heard twice (strategy 1, then the loop; the
     // gigabit adapter is the previous one) before the other board is taken.
     CPCapOpen_Network other;
+    std::optional<CLogCapture> claimLog(std::in_place);
     ASSERT_TRUE(autoOpen(other));
     EXPECT_GE(took, milliseconds(2000));
     EXPECT_LT(took, milliseconds(2900));
+    EXPECT_EQ(1,
+              claimLog->Count("claim Quon_PCap_06 refused: the board is held by another "
+                              "process (pid " +
+                                  pid + "): " + (m_dir / "locks").string() + "/Quon_PCap_06.lock",
+                              2))
+        << "said once, however often the held board is heard";
+    claimLog.reset();
     // The abort flag ends the search after the one listen on the previous adapter; the holder's
     // end frees its board.
     ASSERT_TRUE(config.Previous_PCapDeviceName_Set(first));

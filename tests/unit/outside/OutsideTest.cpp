@@ -1,6 +1,7 @@
 // The maker's libraries: wait handles, the named claim, logging, splitting, the adapter table,
 // and the configuration file.
 #include <gmock/gmock.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,6 +48,14 @@ struct SEnv {
     std::optional<std::string> old;
 };
 
+// The failure records a capture holds, one a line.
+std::string Failures(const CLogCapture& log) {
+    std::string text;
+    for (const auto& r : log.Records())
+        if (r.severity == 2) text += r.message + "\n";
+    return text;
+}
+
 // Whether another thread obtains the mutex within `ms` (and gives it back).
 bool OtherThreadGets(CCustomMutex& mutex, unsigned int ms) {
     return std::async(std::launch::async, [&] { return CWaitReleaseMutex(mutex, ms).IsOwnMutex(); })
@@ -92,8 +101,23 @@ TEST(WaitHandlesTest, ManualEventStaysSetAutoEventPassesOneWaiter) {
     EXPECT_TRUE(automatic.WaitOne(0));
 }
 
+// Runs `f` in a child process, as user and group nobody when `asNobody`; its exit status.
+template <typename F>
+int InChild(bool asNobody, F f) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (asNobody && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                         ::setresuid(65534, 65534, 65534) != 0))
+            ::_exit(99);
+        ::_exit(f());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST(WaitHandlesTest, NamedClaimIsExclusiveAcrossProcessesAndFreedWithItsHolder) {
-    const std::string dir = ::testing::TempDir() + "ferrolink-claims-" + std::to_string(::getpid());
+    const fs::path dir = ::testing::TempDir() + "ferrolink-claims-" + std::to_string(::getpid());
     SEnv lockDirectory("FERROLINK_LOCK_DIR", dir.c_str());
     {
         CCustomAutoResetEvent first("Quon_PCap_12", false);
@@ -101,8 +125,10 @@ TEST(WaitHandlesTest, NamedClaimIsExclusiveAcrossProcessesAndFreedWithItsHolder)
         EXPECT_TRUE(CCustomAutoResetEvent("Quon_PCap_56", false).IsCreated());
     }
     EXPECT_TRUE(CCustomAutoResetEvent("Quon_PCap_12", false).IsCreated());
+    // Made in a sticky folder (the temporary one), the lock folder is where every user meets.
+    EXPECT_EQ(fs::perms::all | fs::perms::sticky_bit, fs::status(dir).permissions());
 
-    // Another process's claim holds here until that process is killed.
+    // Another process's claim holds here until that process is killed; the refusal names it.
     const pid_t holder = ::fork();
     if (holder == 0) {
         CNamedClaim claim;
@@ -112,10 +138,51 @@ TEST(WaitHandlesTest, NamedClaimIsExclusiveAcrossProcessesAndFreedWithItsHolder)
     int status = 0;
     ::waitpid(holder, &status, WUNTRACED);
     ASSERT_TRUE(WIFSTOPPED(status)) << "the other process could not claim it";
-    EXPECT_FALSE(CNamedClaim().Acquire("Quon_PCap_77"));
+    CNamedClaim refused;
+    EXPECT_FALSE(refused.Acquire("Quon_PCap_77"));
+    EXPECT_THAT(refused.Refusal(),
+                HasSubstr("held by another process (pid " + std::to_string(holder) + ")"));
     ::kill(holder, SIGKILL);
     ::waitpid(holder, &status, 0);
     EXPECT_TRUE(CNamedClaim().Acquire("Quon_PCap_77"));
+
+    // A link planted in the folder is not followed: nothing is made where it points.
+    fs::create_symlink(dir / "victim", dir / "Quon_PCap_CD.lock");
+    CLogCapture log;
+    EXPECT_FALSE(refused.Acquire("Quon_PCap_CD"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "victim")));
+    EXPECT_THAT(Failures(log), HasSubstr("symbolic link"));
+
+    // Made where the parent is not sticky, the folder is its owner's alone; a folder that is a
+    // link is refused, and nothing is claimed elsewhere instead.
+    const fs::path plain = dir / "plain" / "locks";
+    fs::create_directories(plain.parent_path());
+    fs::permissions(plain.parent_path(), fs::perms::owner_all);
+    {
+        SEnv there("FERROLINK_LOCK_DIR", plain.c_str());
+        EXPECT_TRUE(CNamedClaim().Acquire("Quon_PCap_12"));
+        EXPECT_EQ(fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec,
+                  fs::status(plain).permissions());
+    }
+    fs::create_directory_symlink(plain, dir / "linked");
+    {
+        SEnv linked("FERROLINK_LOCK_DIR", (dir / "linked").c_str());
+        EXPECT_FALSE(refused.Acquire("Quon_PCap_13"));
+        EXPECT_THAT(refused.Refusal(), HasSubstr("symbolic link"));
+        EXPECT_EQ(refused.Refusal(), CNamedClaim::LastRefusal());
+    }
+    EXPECT_FALSE(fs::exists(plain / "Quon_PCap_13.lock"));
+
+    if (::geteuid() == 0) {
+        // A user with no right to write root's claim file still claims after root: a lock needs
+        // no write access. A folder of another user is refused, with the reason.
+        ASSERT_TRUE(CNamedClaim().Acquire("Quon_PCap_AB"));
+        EXPECT_EQ(0, InChild(true, [] { return CNamedClaim().Acquire("Quon_PCap_AB") ? 0 : 1; }));
+        ASSERT_EQ(0, ::chown(dir.c_str(), 65534, 65534));
+        EXPECT_FALSE(refused.Acquire("Quon_PCap_AB"));
+        EXPECT_THAT(refused.Refusal(), HasSubstr("belongs to user 65534"));
+    }
     fs::remove_all(dir);
 }
 
@@ -149,14 +216,6 @@ TEST(AdapterInfoTest, ConnectionIsLookedUpByHardwareAddress) {
     EXPECT_FALSE(CAdapterInfo::IsAdapterConnected({0, 0, 0, 0, 0, 0}, table)) << "link down";
     EXPECT_FALSE(CAdapterInfo::IsAdapterConnected({0, 0, 0, 0, 0, 3}, table)) << "not listed";
     EXPECT_FALSE(CAdapterInfo::IsAdapterConnected({}, table)) << "failed MAC query";
-}
-
-// The failure records a capture holds, one a line.
-std::string Failures(const CLogCapture& log) {
-    std::string text;
-    for (const auto& r : log.Records())
-        if (r.severity == 2) text += r.message + "\n";
-    return text;
 }
 
 class ConfigNetworkCommonTest : public ::testing::Test {
