@@ -241,21 +241,54 @@ protected:
     Config m_config;
 };
 
-TEST_F(ConfigNetworkCommonTest, UnusableFileGivesDefaultsWithARecordAndUnusablePlaceRefusesStores) {
+TEST_F(ConfigNetworkCommonTest, UnusableFileGivesDefaultsIsNeverOverwrittenAndSaysWhy) {
+    std::string why;
     EXPECT_EQ("", ReadDefaults()) << "a missing file is no failure";
     EXPECT_FALSE(fs::exists(m_file.parent_path())) << "reading makes no file";
-    Write("[Network\nPreviousPCapDeviceName=rpcap://eth0\n");  // a section left open
+    EXPECT_TRUE(Config::ConfigPath_Check(why)) << why;
+    // A file that cannot be read or parsed keeps the operator's settings: stores are refused
+    // and leave it as it was, and the check says what is wrong.
+    const std::string broken = "[Network\nPreviousPCapDeviceName=rpcap://eth0\n";  // left open
+    Write(broken);
     EXPECT_THAT(ReadDefaults(), HasSubstr("malformed"));
+    CLogCapture log;
+    EXPECT_FALSE(m_config.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
+    EXPECT_THAT(Failures(log), AllOf(HasSubstr("malformed"), HasSubstr("not overwritten")));
+    EXPECT_FALSE(Config::ConfigPath_Check(why));
+    EXPECT_THAT(why, AllOf(HasSubstr(m_file.string()), HasSubstr("malformed")));
+    const auto text = [&] {
+        std::ostringstream t;
+        t << std::ifstream(m_file).rdbuf();
+        return t.str();
+    };
+    EXPECT_EQ(broken, text());
+    // Unreadable for this user (nobody, when the test runs as root, who reads anything).
+    Write("[SoftwareMac]\nMode=2\n");
+    fs::permissions(m_file, fs::perms::owner_read | fs::perms::owner_write);
+    const auto unreadable = [this] {
+        std::string reason;
+        return !m_config.Previous_PCapDeviceName_Set("rpcap://eth0") &&
+                       !Config::ConfigPath_Check(reason) &&
+                       reason.find("Permission denied") != std::string::npos
+                   ? 0
+                   : 1;
+    };
+    EXPECT_EQ(0, ::geteuid() == 0 ? InChild(true, unreadable) : unreadable());
+    EXPECT_EQ("[SoftwareMac]\nMode=2\n", text());
     fs::remove(m_file);
     fs::create_directories(m_file);  // a directory where the file should be
     EXPECT_THAT(ReadDefaults(), HasSubstr(m_file.string()));
     EXPECT_FALSE(m_config.Previous_PCapDeviceName_Set("rpcap://eth0"));
-    // Nothing but the directory is left: the temporary that could not replace it is removed.
+    EXPECT_FALSE(Config::ConfigPath_Check(why));
+    EXPECT_THAT(why, HasSubstr("not a regular file"));
+    // Nothing but the directory is left: no temporary was made.
     EXPECT_EQ(1, std::distance(fs::directory_iterator(m_dir / "sub"), fs::directory_iterator()));
     fs::remove_all(m_dir);
     fs::create_directories(m_dir);
     std::ofstream(m_dir / "sub") << "a file where the directory should be";
     EXPECT_FALSE(m_config.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
+    EXPECT_FALSE(Config::ConfigPath_Check(why));
+    EXPECT_THAT(why, HasSubstr("Not a directory"));
 }
 
 TEST_F(ConfigNetworkCommonTest, InvalidValueFallsBackAloneTheOthersStillCount) {
@@ -274,7 +307,6 @@ TEST_F(ConfigNetworkCommonTest, InvalidValueFallsBackAloneTheOthersStillCount) {
 }
 
 TEST_F(ConfigNetworkCommonTest, StoredValuesReadBackThroughTheFileAlone) {
-    Write("garbage without equals sign\n");  // replaced by the first store
     ASSERT_TRUE(m_config.Previous_PCapDeviceName_Set("rpcap://enp3s0"));
     ASSERT_TRUE(m_config.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
     ASSERT_TRUE(m_config.SoftwareMac_Address_Set(Config::Address_Value_2_Enum(0x0A)));
