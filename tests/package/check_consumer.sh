@@ -22,7 +22,7 @@ test -f "$prefix/share/ferrolink/ferrolink.lua"
 
 # CMake: find_package with CMAKE_PREFIX_PATH.
 cmake -S "$src_dir" -B "$work/cmake-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
-cmake --build "$work/cmake-build" >/dev/null
+cmake --build "$work/cmake-build" >"$work/build.log" || { cat "$work/build.log"; exit 1; }
 "$work/cmake-build/consumer" "$work"
 
 # pkg-config, with the run path flag the README gives.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <ferrolink/adapter/PCapOpen_CapFile.h>
+#include <ferrolink/adapter/PCapOpen_Network.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/reply/SWaitCheckParam.h>
@@ -40,8 +41,14 @@ int main(int argc, char** argv) {
     if (frame.m_count != 88 || std::memcmp(frame.m_pBuffer + 84, checksum, 4) != 0)
         return Fail(2, "frame differs from the reference");
     if (!CNetworkHelper::IsValidCheckSum(frame.m_pBuffer, frame.m_count) ||
-        CConstValue::GetFrameMaximumSize() != 1496)
-        return Fail(3, "checksum or frame size");
+        CConstValue::GetFrameMaximumSize() != 1496 ||
+        !CConstValue::IsPcMac(CConstValue::GetPcMac()))
+        return Fail(3, "checksum, frame size or PC MAC");
+
+    // A shared handle that was never opened: nothing to lend, nothing to close.
+    CPCapOpen_Network network;
+    if (network.Handle_Lock(0, nullptr) != nullptr || !network.Close(0xFFFFFFFFu, nullptr))
+        return Fail(12, "a closed shared handle");
 
     // Bulk send: a job of three packets, the first one already sent, filled through exactly the
     // members the design names. The handle sends nowhere, so the transmission is short, which
@@ -73,9 +80,10 @@ int main(int argc, char** argv) {
     if (!awaited.WaitOne(0, nullptr)) return Fail(6, "the descriptor was not set");
     SWaitCheckParam status(true);
     if (!status.ParseInfo(awaited.m_packetData.PacketData())) return Fail(7, "reply not parsed");
+    SBoardErrorInfo faults{};
     if (status.ExistError_Fatal() || !status.ExistError_Resend() ||
         status.GetFrameIndexOfResend() != 2 || status.m_versionHigh != 3 ||
-        status.m_versionLow != 1)
+        status.m_versionLow != 1 || !status.GetErrorInfo(faults) || faults.m_b2_L2_Wr_DDR2_over)
         return Fail(8, "reply read wrongly");
     job.m_startPacketIndex = status.GetFrameIndexOfResend();
 
@@ -90,8 +98,9 @@ int main(int argc, char** argv) {
     pcap_dump_close(dump);
     pcap_close(writer);
     CPCapOpen_CapFile file;
-    if (!file.Initialize_DeviceName(path.c_str()) || !file.OpenPCap())
-        return Fail(10, "capture file not opened");
+    if (file.OpenPCap() || !file.ClosePCap() || !file.Initialize_DeviceName(path.c_str()) ||
+        !file.OpenPCap() || !file.IsOpen())
+        return Fail(10, "capture file not opened (or opened without a name)");
     pcap_pkthdr* read = nullptr;
     const u_char* bytes = nullptr;
     if (pcap_next_ex(file.GetPCapHandle(), &read, &bytes) != 1 || read->caplen != 88 ||
