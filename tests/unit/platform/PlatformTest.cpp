@@ -118,14 +118,6 @@ TEST_F(PacketDriverTest, OnlyTheCurrentAddressAndTheNetTypeAreServed) {
     EXPECT_TRUE(m_fake.open.empty());
 }
 
-TEST(PacketDriverLinuxTest, UnknownSpeedsAreRefusedOthersBecomeBitsPerSecond) {
-    std::uint64_t bps = 0;
-    EXPECT_FALSE(flk::LinkSpeed_FromMbps(0, bps));
-    EXPECT_FALSE(flk::LinkSpeed_FromMbps(0xFFFFFFFFu, bps));  // SPEED_UNKNOWN, -1
-    ASSERT_TRUE(flk::LinkSpeed_FromMbps(400000, bps));        // past 32 bits in bit/s
-    EXPECT_EQ(400000000000ull, bps);
-}
-
 TEST(PcapSourceStringTest, LocalFormsUpToTheLongestNameThatFitsOthersRefused) {
     char source[flk::PCAP_BUF_SIZE];
     char errbuf[PCAP_ERRBUF_SIZE] = "";
