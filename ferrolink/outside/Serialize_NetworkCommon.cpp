@@ -204,6 +204,15 @@ bool Replace(const std::string& path, const Tree& tree) {
     return true;
 }
 
+// Makes the folder and the missing ones above it, writable by the user alone whatever the umask.
+bool MakeDirectories(const std::filesystem::path& directory) {
+    std::error_code error;
+    if (std::filesystem::is_directory(directory, error)) return true;
+    const std::filesystem::path parent = directory.parent_path();
+    if (!parent.empty() && parent != directory && !MakeDirectories(parent)) return false;
+    return ::mkdir(directory.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
 // Read, change one value, write back: under the directory lock, so that a value another process
 // stored in between is kept.
 bool Update(std::mutex& mutex, const std::function<void(Tree&)>& change) {
@@ -215,11 +224,9 @@ bool Update(std::mutex& mutex, const std::function<void(Tree&)>& change) {
     }
     std::filesystem::path directory = std::filesystem::path(path).parent_path();
     if (directory.empty()) directory = ".";
-    std::error_code error;
-    std::filesystem::create_directories(directory, error);
-    if (error) {
+    if (!MakeDirectories(directory)) {
         FLK_LOG(2) << "configuration directory cannot be made: " << directory.string() << ": "
-                   << error.message();
+                   << std::strerror(errno);
         return false;
     }
     std::lock_guard<std::mutex> lock(mutex);

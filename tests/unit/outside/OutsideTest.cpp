@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -309,7 +310,12 @@ TEST_F(ConfigNetworkCommonTest, InvalidValueFallsBackAloneTheOthersStillCount) {
 }
 
 TEST_F(ConfigNetworkCommonTest, StoredValuesReadBackThroughTheFileAlone) {
+    const mode_t umask = ::umask(0);  // even so, nothing made is writable by others
     ASSERT_TRUE(m_config.Previous_PCapDeviceName_Set("rpcap://enp3s0"));
+    ::umask(umask);
+    for (const fs::path& made : {m_dir, m_dir / "sub", m_file})
+        EXPECT_EQ(fs::perms::none, fs::status(made).permissions() & fs::perms::others_write)
+            << made;
     ASSERT_TRUE(m_config.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
     ASSERT_TRUE(m_config.SoftwareMac_Address_Set(Config::Address_Value_2_Enum(0x0A)));
     Config other;  // stands for another process: nothing is shared but the file
