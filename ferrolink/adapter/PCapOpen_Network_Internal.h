@@ -37,7 +37,9 @@ public:
     const std::string& GetDeviceName() const { return *m_deviceName; }
 
 private:
-    friend class CPCapOpen_NetworkProbe;  // tests reach the detection steps
+#ifdef FERROLINK_TEST_PROBES  // set only for what tests, benchmarks and fuzz targets build
+    friend class CPCapOpen_NetworkProbe;  // reaches the handle mutex
+#endif
 
     // Handle management.
     void SetPCapHandle(pcap* handle);

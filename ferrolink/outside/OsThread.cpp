@@ -7,9 +7,13 @@
 
 namespace ferrolink::outside {
 
+namespace detail {
+std::atomic<int> g_failCreations{0};
+}
+
 namespace {
 
-std::atomic<int> g_failCreations{0};
+using detail::g_failCreations;
 std::atomic<unsigned int> g_nextThreadId{1};
 
 struct SThread {
@@ -44,7 +48,5 @@ bool IsCurrentThread(void* handle) {
     auto* t = static_cast<SThread*>(handle);
     return t != nullptr && t->id == std::this_thread::get_id();
 }
-
-void FailThreadCreationForTesting(int count) { g_failCreations.store(count); }
 
 }  // namespace ferrolink::outside

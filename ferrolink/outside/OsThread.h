@@ -2,6 +2,8 @@
 // join, and ask whether the caller is that thread.
 #pragma once
 
+#include <atomic>
+
 #include <ferrolink/FerrolinkExport.h>
 
 namespace ferrolink::outside {
@@ -16,6 +18,11 @@ FERROLINK_API void JoinThread(void* handle);
 FERROLINK_API bool IsCurrentThread(void* handle);
 
 // Makes the next `count` thread creations fail, so that callers' failure paths can be tested.
-FERROLINK_API void FailThreadCreationForTesting(int count);
+// Defined only in what the tests link (tests/support/TestSeams.cpp).
+void FailThreadCreationForTesting(int count);
+
+namespace detail {
+extern std::atomic<int> g_failCreations;  // creations still to fail
+}
 
 }  // namespace ferrolink::outside

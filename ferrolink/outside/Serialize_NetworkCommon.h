@@ -14,7 +14,8 @@
 // once. Every Set rewrites the file through a temporary one renamed over it, under a lock that
 // serialises writers across processes, so a crash never leaves half a file and concurrent writers
 // of different values do not undo each other. A missing file or value gives the default; an
-// unreadable or malformed one gives the default and a log record.
+// unreadable or malformed file gives the defaults and a log record, and is never overwritten:
+// every Set fails until the operator repairs or removes it.
 #pragma once
 
 #include <mutex>
@@ -63,6 +64,9 @@ public:
     // The file the settings live in, from the environment at the time of the call; empty when
     // there is no home directory to put it in.
     static std::string ConfigPath_Get();
+    // Whether the settings can be read and stored where ConfigPath_Get says; otherwise false with
+    // the reason in `why`, so that a caller reports it instead of the failure it would cause.
+    static bool ConfigPath_Check(std::string& why);
 
 private:
     mutable std::mutex m_mutex;

@@ -67,8 +67,9 @@ FERROLINK_API void PacketCloseAdapter(ADAPTER* adapter);
 // EOPNOTSUPP. A record with room for fewer than 6 bytes fails with ERANGE.
 FERROLINK_API bool PacketRequest(ADAPTER* adapter, bool set, PACKET_OID_DATA* data);
 
-// Link type and link speed in bits per second. An adapter that is down, or that does not know
-// its speed, fails: the same cases in which /sys/class/net/IF/speed gives no positive number.
+// Link type and link speed in bits per second. An adapter that is down, or that does not know its
+// speed (where /sys/class/net/IF/speed gives no positive number), reports 0; only an adapter that
+// cannot be asked (gone, not an interface) fails.
 FERROLINK_API bool PacketGetNetType(ADAPTER* adapter, NetType* type);
 
 // The error code (an errno value; a Windows system error code on Windows) of the last failed

@@ -3,6 +3,7 @@
 // machine cannot be made to show.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,8 +34,13 @@ public:
 };
 
 // Installs `backend` for every later call (the caller keeps it alive until it is replaced);
-// null restores the Linux one. Adapters keep the backend that opened them until closed.
-FERROLINK_API void SetPacketDriverBackendForTesting(IPacketDriverBackend* backend);
+// null restores the system's one. Adapters keep the backend that opened them until closed.
+// Defined only in what the tests link (tests/support/TestSeams.cpp).
+void SetPacketDriverBackendForTesting(IPacketDriverBackend* backend);
+
+namespace detail {
+extern std::atomic<IPacketDriverBackend*> g_packetDriverBackend;  // null: the system's
+}
 
 // The system reports speeds in Mbit/s, with 0 or -1 (all bits set) for "unknown": false for
 // those, otherwise the speed in bits per second.

@@ -4,15 +4,13 @@
 
 namespace ferrolink::platform {
 
-namespace {
+namespace detail {
 std::atomic<TickSource> g_tickSource{nullptr};
 }
 
 std::uint32_t GetTickCount() {
-    if (TickSource source = g_tickSource.load(std::memory_order_relaxed)) return source();
+    if (TickSource source = detail::g_tickSource.load(std::memory_order_relaxed)) return source();
     return static_cast<std::uint32_t>(TickCountMs());
 }
-
-void SetTickSourceForTesting(TickSource source) { g_tickSource.store(source); }
 
 }  // namespace ferrolink::platform

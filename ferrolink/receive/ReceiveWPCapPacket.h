@@ -21,6 +21,9 @@ enum ECaptureMode : std::int32_t {
 // Runs on the receive thread once per delivered frame; the bytes are valid only until it returns.
 using ReceiveCallback = bool (*)(const unsigned char* frame, int length, void* userData);
 
+class CReceiveWPCapPacket;
+extern template class FERROLINK_API CQuonBaseThread<CReceiveWPCapPacket>;
+
 class FERROLINK_API CReceiveWPCapPacket : public CQuonBaseThread<CReceiveWPCapPacket> {
 public:
     enum EProcessState : std::int32_t {
@@ -50,13 +53,16 @@ protected:
     void Finally() override;
 
 private:
-    friend class CReceiveWPCapPacketProbe;  // tests and benchmarks drive the per-frame path
+#ifdef FERROLINK_TEST_PROBES  // set only for what tests, benchmarks and fuzz targets build
+    friend class CReceiveWPCapPacketProbe;  // drives the per-frame path without a thread
+#endif
 
     bool Initialize();
     bool Process();
     static void ReceivePacketHandler(unsigned char* user, const struct pcap_pkthdr* header,
                                      const unsigned char* bytes);
-    bool ReceivePacketHandler_Internal(const struct pcap_pkthdr* header, const unsigned char* bytes);
+    bool ReceivePacketHandler_Internal(const struct pcap_pkthdr* header,
+                                       const unsigned char* bytes);
     bool IsMatch_CaptureMode(const unsigned char* frame, int length) const;
     bool ProcessOriginDataBuffer(const unsigned char* frame, int length);
 

@@ -22,11 +22,12 @@ public:
     void SetFrameData(MacDataSymbolType dataSymbol, SBufferData<unsigned char>& frame);
     bool IsProperDataSymbol(MacDataSymbolType dataSymbol) const;
 
-    // The last accepted frame; read it only while no further frame can be accepted.
+    // The last accepted frame (m_packetData.PacketData()); read it only while no further frame
+    // can be accepted.
     const SPacketData& PacketData() const { return m_packetData.PacketData(); }
     int RemainCount() const { return m_remainCount; }
 
-private:
+    // The waiting side reads m_packetData after its wait returns; SetFrameData alone writes them.
     MacDataSymbolType m_dataSymbol;
     CPacketDataWrapper m_packetData;
     int m_remainCount;

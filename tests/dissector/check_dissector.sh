@@ -3,7 +3,7 @@
 # the dissector loaded and checks the decoded fields.
 set -euo pipefail
 lua=$1
-if ! command -v tshark >/dev/null; then echo "tshark missing: skipped"; exit 0; fi
+if ! command -v tshark >/dev/null; then echo "tshark missing: skipped"; exit 77; fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 python3 - "$work/board.pcap" <<'PY'

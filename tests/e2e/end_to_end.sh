@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # End to end: the ferrolink tool against the board emulator on virtual links made here.
 # usage: end_to_end.sh FERROLINK_BIN BOARD_SIM_BIN
-# Skips (exit 0, saying why) without the rights to create network namespaces.
+# Skips (exit 77, saying why) without the rights to create network namespaces.
 set -euo pipefail
 cli=$1
 sim=$2
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "$(id -u)" -ne 0 ]; then
   echo "end-to-end tests skipped: creating network namespaces needs root (CAP_SYS_ADMIN, CAP_NET_ADMIN)"
-  exit 0
+  exit 77
 fi
 # shellcheck source=../../scripts/lib/virtual-link.sh
 . "$here/../../scripts/lib/virtual-link.sh"

@@ -3,7 +3,8 @@
 // the driver and the adapter table say of a connected veth. Automatic selection on two veth
 // adapters, with boards in the peer namespace that send to the PC's address: the software MAC
 // modes, which adapter the search opens and how long it takes, the claim on a board across
-// objects, and the close, console and destruction paths.
+// objects, the close, console and destruction paths, and an adapter without a link speed ahead of
+// the board emulator's.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <future>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -25,6 +27,10 @@
 #include <ferrolink/protocol/ConstValue.h>
 #include "VethRig.h"
 #include "support/LogCapture.h"
+#if __has_include("board-sim/BoardEmulator.h")  // built with the tools
+#include "board-sim/BoardEmulator.h"
+#define FLK_WITH_EMULATOR 1
+#endif
 
 namespace {
 
@@ -126,7 +132,7 @@ TEST_F(AdapterNetTest, ListDriverSelectionClaimsCloseAndConsoleOnTwoAdapters) {
     const std::string& ns = m_rig->Namespace(ESide::A);
     const std::string& ifA = m_rig->Interface(ESide::A);
     const std::string pid = std::to_string(::getpid()), if1 = "flk1a" + pid;
-    const std::string peer[2] = {m_rig->Interface(ESide::B), "flk1b" + pid};
+    std::string peer[2] = {m_rig->Interface(ESide::B), "flk1b" + pid};
     const std::string first = "rpcap://" + ifA, second = "rpcap://" + if1;
     std::string why;
     ASSERT_TRUE(m_rig->AddPair(if1, peer[1], why)) << why;
@@ -222,9 +228,17 @@ TEST_F(AdapterNetTest, ListDriverSelectionClaimsCloseAndConsoleOnTwoAdapters) {
     // Held, that board is refused to another object: heard twice (strategy 1, then the loop; the
     // gigabit adapter is the previous one) before the other board is taken.
     CPCapOpen_Network other;
+    std::optional<CLogCapture> claimLog(std::in_place);
     ASSERT_TRUE(autoOpen(other));
     EXPECT_GE(took, milliseconds(2000));
     EXPECT_LT(took, milliseconds(2900));
+    EXPECT_EQ(1,
+              claimLog->Count("claim Quon_PCap_06 refused: the board is held by another "
+                              "process (pid " +
+                                  pid + "): " + (m_dir / "locks").string() + "/Quon_PCap_06.lock",
+                              2))
+        << "said once, however often the held board is heard";
+    claimLog.reset();
     // The abort flag ends the search after the one listen on the previous adapter; the holder's
     // end frees its board.
     ASSERT_TRUE(config.Previous_PCapDeviceName_Set(first));
@@ -283,6 +297,48 @@ TEST_F(AdapterNetTest, ListDriverSelectionClaimsCloseAndConsoleOnTwoAdapters) {
         EXPECT_EQ(-1, finder.GetAdaptorInfo(nullptr, size));
         EXPECT_EQ(12345, size);
     });
+
+    // An adapter without a link speed (ifb answers no ethtool query) listed first, a silent
+    // gigabit adapter second and the board emulator on the third: the speedless adapter reports
+    // 0 b/s and the search walks on to the board.
+    ASSERT_TRUE(CVethRig::Sh("ip -n " + ns + " link add flkz" + pid + " type ifb && ip -n " + ns +
+                             " link set flkz" + pid + " up"));
+    ASSERT_TRUE(m_rig->AddPair("flk2a" + pid, "flk2b" + pid, why)) << why;
+    ASSERT_TRUE(m_rig->AddPair("flk3a" + pid, "flk3b" + pid, why)) << why;
+    names.clear();
+    std::uint64_t speeds[2] = {1, 0};
+    m_rig->RunIn(ESide::A, [&] {
+        CFindAllDevice_Internal finder;
+        for (const pcap_if* d = finder.FindAllDevice(); d; d = d->next) names.push_back(d->name);
+        EXPECT_TRUE(CNpfPacketHelper::AdapterName_2_LinkSpeed("flkz" + pid, speeds[0]));
+        EXPECT_TRUE(CNpfPacketHelper::AdapterName_2_LinkSpeed("flk2a" + pid, speeds[1]));
+    });
+    ASSERT_EQ((std::vector<std::string>{"rpcap://flkz" + pid, "rpcap://flk2a" + pid,
+                                        "rpcap://flk3a" + pid}),
+              names);
+    EXPECT_EQ(0u, speeds[0]) << "no speed is 0 b/s";
+    EXPECT_GE(speeds[1], 1000000000u);
+    ASSERT_TRUE(config.Previous_PCapDeviceName_Set(""));
+#ifdef FLK_WITH_EMULATOR
+    ferrolink::tools::SBoardEmulatorOptions options;
+    options.m_interface = "flk3b" + pid;
+    options.m_reportIntervalMs = 100;
+    options.m_boardMemoryBytes = 1 << 20;
+    ferrolink::tools::CBoardEmulator emulator(options);
+    ASSERT_TRUE(m_rig->RunIn(ESide::B, [&] { return emulator.Open(why); })) << why;
+    auto running = std::async(std::launch::async, [&] { return emulator.Run(); });
+#else
+    boards[0].reset();
+    peer[0] = "flk3b" + pid;
+    startBoard(0, {FromBoard(0x12)});
+#endif
+    CPCapOpen_Network found;
+    EXPECT_TRUE(autoOpen(found));
+    EXPECT_EQ("rpcap://flk3a" + pid, config.Previous_PCapDeviceName_Get());
+#ifdef FLK_WITH_EMULATOR
+    emulator.Stop();
+    EXPECT_TRUE(running.get());
+#endif
 }
 
 }  // namespace

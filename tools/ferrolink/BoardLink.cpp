@@ -20,6 +20,9 @@ CBoardLink::~CBoardLink() {
 }
 
 bool CBoardLink::Open(const std::string& device, const bool* abort, std::string& error) {
+    // A board is accepted only once its adapter is stored: an unusable configuration would
+    // otherwise pass for a missing board.
+    if (!CSerialize_NetworkCommon::ConfigPath_Check(error)) return false;
     if (device.empty()) {
         if (!m_network.Open_ByAuto(0, abort)) {
             error = "no board was heard on any adapter";

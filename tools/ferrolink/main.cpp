@@ -90,10 +90,13 @@ int List() {
         CNpfPacketHelper::AdapterName_2_LinkSpeed(adapter, speed);
         std::vector<unsigned char> mac;
         CNpfPacketHelper::AdapterName_2_MacAddress(adapter, mac);
-        std::printf("%d. %s  %s  %s  %.1f Gbit/s  %s\n", index, d->name,
+        // The driver reports 0 b/s for an adapter that does not know its speed.
+        char speedText[32] = "unknown";
+        if (speed != 0)
+            std::snprintf(speedText, sizeof speedText, "%.1f Gbit/s", static_cast<double>(speed) / 1e9);
+        std::printf("%d. %s  %s  %s  %s  %s\n", index, d->name,
                     d->description ? d->description : "(no description)",
-                    mac.size() == 6 ? MacText(mac.data()).c_str() : "--:--:--:--:--:--",
-                    static_cast<double>(speed) / 1e9,
+                    mac.size() == 6 ? MacText(mac.data()).c_str() : "--:--:--:--:--:--", speedText,
                     CAdapterInfo::IsAdapterConnected(mac, adapters) ? "connected" : "not connected");
     }
     return 0;

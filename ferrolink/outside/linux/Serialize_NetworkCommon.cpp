@@ -47,20 +47,22 @@ std::string HomeDirectory() {
     return {};
 }
 
-// Reads the whole file. false for a file that exists but cannot be read, with the reason logged;
-// a missing file is an empty text.
-bool ReadText(const std::string& path, std::string& text) {
+// A settings file is far smaller; a bigger one is not read into memory.
+constexpr std::size_t MaximumFileSize = 1 << 20;
+
+// Reads the whole file. False, with the reason in `why`, for a file that exists but cannot be
+// read; a missing file is an empty text.
+bool ReadText(const std::string& path, std::string& text, std::string& why) {
     text.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) return true;
-        FLK_LOG(2) << "configuration file cannot be opened, defaults used: " << path
-                   << ": errno = " << errno;
+        why = std::string("cannot be opened: ") + std::strerror(errno);
         return false;
     }
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        FLK_LOG(2) << "configuration file is not a regular file, defaults used: " << path;
+        why = "is not a regular file";
         ::close(fd);
         return false;
     }
@@ -70,30 +72,46 @@ bool ReadText(const std::string& path, std::string& text) {
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            FLK_LOG(2) << "configuration file cannot be read, defaults used: " << path
-                       << ": errno = " << errno;
+            why = std::string("cannot be read: ") + std::strerror(errno);
             ::close(fd);
             return false;
         }
         text.append(chunk, static_cast<std::size_t>(n));
+        if (text.size() > MaximumFileSize) {
+            why = "is larger than " + std::to_string(MaximumFileSize) + " bytes";
+            ::close(fd);
+            return false;
+        }
     }
     ::close(fd);
     return true;
 }
 
-// The stored settings; empty (all defaults) when the file is missing, unreadable or malformed.
-Tree Load(const std::string& path) {
-    Tree tree;
+// The stored settings into `tree` (empty for a missing file). False, with the reason in `why`,
+// when the file exists but cannot be read or parsed: then it holds settings we do not know.
+bool Load(const std::string& path, Tree& tree, std::string& why) {
+    tree.clear();
     std::string text;
-    if (path.empty() || !ReadText(path, text) || text.empty()) return tree;
+    if (path.empty()) return true;
+    if (!ReadText(path, text, why)) return false;
+    if (text.empty()) return true;
     std::istringstream stream(text);
     try {
         boost::property_tree::read_ini(stream, tree);
     } catch (const boost::property_tree::ptree_error& e) {
-        FLK_LOG(2) << "configuration file is malformed, defaults used: " << path << ": "
-                   << e.what();
+        why = std::string("is malformed: ") + e.what();
         tree.clear();
+        return false;
     }
+    return true;
+}
+
+// For the readers: the stored settings, or all defaults and a record when the file is unusable.
+Tree Load(const std::string& path) {
+    Tree tree;
+    std::string why;
+    if (!Load(path, tree, why))
+        FLK_LOG(2) << "configuration file " << path << " " << why << "; defaults used";
     return tree;
 }
 
@@ -186,6 +204,15 @@ bool Replace(const std::string& path, const Tree& tree) {
     return true;
 }
 
+// Makes the folder and the missing ones above it, writable by the user alone whatever the umask.
+bool MakeDirectories(const std::filesystem::path& directory) {
+    std::error_code error;
+    if (std::filesystem::is_directory(directory, error)) return true;
+    const std::filesystem::path parent = directory.parent_path();
+    if (!parent.empty() && parent != directory && !MakeDirectories(parent)) return false;
+    return ::mkdir(directory.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
 // Read, change one value, write back: under the directory lock, so that a value another process
 // stored in between is kept.
 bool Update(std::mutex& mutex, const std::function<void(Tree&)>& change) {
@@ -197,21 +224,60 @@ bool Update(std::mutex& mutex, const std::function<void(Tree&)>& change) {
     }
     std::filesystem::path directory = std::filesystem::path(path).parent_path();
     if (directory.empty()) directory = ".";
-    std::error_code error;
-    std::filesystem::create_directories(directory, error);
-    if (error) {
+    if (!MakeDirectories(directory)) {
         FLK_LOG(2) << "configuration directory cannot be made: " << directory.string() << ": "
-                   << error.message();
+                   << std::strerror(errno);
         return false;
     }
     std::lock_guard<std::mutex> lock(mutex);
     CDirectoryLock directoryLock(directory.string());
-    Tree tree = Load(path);  // a broken file is logged there, and replaced by what is valid
+    // A file that cannot be read holds the operator's settings all the same: it is not replaced.
+    Tree tree;
+    std::string why;
+    if (!Load(path, tree, why)) {
+        FLK_LOG(2) << "configuration file " << path << " " << why << "; not overwritten";
+        return false;
+    }
     change(tree);
     return Replace(path, tree);
 }
 
 }  // namespace
+
+bool CSerialize_NetworkCommon::ConfigPath_Check(std::string& why) {
+    why.clear();
+    const std::string path = ConfigPath_Get();
+    if (path.empty()) {
+        why =
+            "no place for the configuration file: neither FERROLINK_CONFIG, XDG_CONFIG_HOME nor "
+            "a home directory";
+        return false;
+    }
+    Tree tree;
+    std::string problem;
+    if (!Load(path, tree, problem)) {
+        why = "the configuration file " + path + " " + problem;
+        return false;
+    }
+    // The folder, or the nearest one that exists on the way to it, must take a new file.
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (folder.empty()) folder = ".";
+    std::error_code error;
+    while (!std::filesystem::exists(folder, error) && folder.has_parent_path() &&
+           folder.parent_path() != folder)
+        folder = folder.parent_path();
+    if (!std::filesystem::is_directory(folder, error)) {
+        why = "the configuration file " + path + " cannot be stored: " + folder.string() +
+              " is not a folder";
+        return false;
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        why = "the configuration file " + path + " cannot be stored in " + folder.string() + ": " +
+              std::strerror(errno);
+        return false;
+    }
+    return true;
+}
 
 std::string CSerialize_NetworkCommon::ConfigPath_Get() {
     if (const char* path = NonEmptyEnv("FERROLINK_CONFIG")) return path;

@@ -119,31 +119,35 @@ public:
         return 0;
     }
 
+    // The Windows driver answers for every adapter it lists; many Linux ones (Wi-Fi, USB, most
+    // virtual NICs) have no speed in ethtool, and a down link has none either. Those report 0 b/s,
+    // which no gigabit search takes; only an adapter that cannot be asked at all fails.
     int NetType_Get(int handle, const std::string& name, NetType& type) override {
         ifreq query{};
-        int error = InterfaceIoctl(handle, name, SIOCGIFFLAGS, query);
+        int error = InterfaceIoctl(handle, name, SIOCGIFHWADDR, query);
         if (error != 0) return error;
-        if (!(query.ifr_flags & IFF_UP)) return ENETDOWN;
+        const bool ethernet = query.ifr_hwaddr.sa_family == ARPHRD_ETHER;
         query = ifreq{};
-        error = InterfaceIoctl(handle, name, SIOCGIFHWADDR, query);
+        error = InterfaceIoctl(handle, name, SIOCGIFFLAGS, query);
         if (error != 0) return error;
         std::uint32_t mbps = 0;
-        error = EthtoolSpeed(handle, name, mbps);
-        if (error != 0) return error;
+        if (query.ifr_flags & IFF_UP) {
+            error = EthtoolSpeed(handle, name, mbps);
+            if (error != 0 && error != EOPNOTSUPP && error != EINVAL && error != ENODATA)
+                return error;
+        }
         std::uint64_t bitsPerSecond = 0;
-        if (!LinkSpeed_FromMbps(mbps, bitsPerSecond)) return ENODATA;
-        type.LinkType =
-            query.ifr_hwaddr.sa_family == ARPHRD_ETHER ? NdisMedium802_3 : NdisMediumNull;
+        if (error != 0 || !LinkSpeed_FromMbps(mbps, bitsPerSecond)) bitsPerSecond = 0;
+        type.LinkType = ethernet ? NdisMedium802_3 : NdisMediumNull;
         type.LinkSpeed = bitsPerSecond;
         return 0;
     }
 };
 
 CLinuxPacketDriverBackend g_linuxBackend;
-std::atomic<IPacketDriverBackend*> g_backend{nullptr};
 
 IPacketDriverBackend& Backend() {
-    IPacketDriverBackend* backend = g_backend.load(std::memory_order_acquire);
+    IPacketDriverBackend* backend = detail::g_packetDriverBackend.load(std::memory_order_acquire);
     return backend ? *backend : g_linuxBackend;
 }
 
@@ -165,8 +169,8 @@ bool Usable(ADAPTER* adapter) {
 
 }  // namespace
 
-void SetPacketDriverBackendForTesting(IPacketDriverBackend* backend) {
-    g_backend.store(backend, std::memory_order_release);
+namespace detail {
+std::atomic<IPacketDriverBackend*> g_packetDriverBackend{nullptr};
 }
 
 bool LinkSpeed_FromMbps(std::uint32_t mbps, std::uint64_t& bitsPerSecond) {

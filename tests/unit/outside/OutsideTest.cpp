@@ -1,7 +1,9 @@
 // The maker's libraries: wait handles, the named claim, logging, splitting, the adapter table,
 // and the configuration file.
 #include <gmock/gmock.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +48,14 @@ struct SEnv {
     const char* name;
     std::optional<std::string> old;
 };
+
+// The failure records a capture holds, one a line.
+std::string Failures(const CLogCapture& log) {
+    std::string text;
+    for (const auto& r : log.Records())
+        if (r.severity == 2) text += r.message + "\n";
+    return text;
+}
 
 // Whether another thread obtains the mutex within `ms` (and gives it back).
 bool OtherThreadGets(CCustomMutex& mutex, unsigned int ms) {
@@ -92,8 +102,23 @@ TEST(WaitHandlesTest, ManualEventStaysSetAutoEventPassesOneWaiter) {
     EXPECT_TRUE(automatic.WaitOne(0));
 }
 
+// Runs `f` in a child process, as user and group nobody when `asNobody`; its exit status.
+template <typename F>
+int InChild(bool asNobody, F f) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (asNobody && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                         ::setresuid(65534, 65534, 65534) != 0))
+            ::_exit(99);
+        ::_exit(f());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST(WaitHandlesTest, NamedClaimIsExclusiveAcrossProcessesAndFreedWithItsHolder) {
-    const std::string dir = ::testing::TempDir() + "ferrolink-claims-" + std::to_string(::getpid());
+    const fs::path dir = ::testing::TempDir() + "ferrolink-claims-" + std::to_string(::getpid());
     SEnv lockDirectory("FERROLINK_LOCK_DIR", dir.c_str());
     {
         CCustomAutoResetEvent first("Quon_PCap_12", false);
@@ -101,8 +126,12 @@ TEST(WaitHandlesTest, NamedClaimIsExclusiveAcrossProcessesAndFreedWithItsHolder)
         EXPECT_TRUE(CCustomAutoResetEvent("Quon_PCap_56", false).IsCreated());
     }
     EXPECT_TRUE(CCustomAutoResetEvent("Quon_PCap_12", false).IsCreated());
+    // Made in a sticky folder (/tmp, as a rule), the lock folder is where every user meets.
+    if ((fs::status(dir.parent_path()).permissions() & fs::perms::sticky_bit) != fs::perms::none) {
+        EXPECT_EQ(fs::perms::all | fs::perms::sticky_bit, fs::status(dir).permissions());
+    }
 
-    // Another process's claim holds here until that process is killed.
+    // Another process's claim holds here until that process is killed; the refusal names it.
     const pid_t holder = ::fork();
     if (holder == 0) {
         CNamedClaim claim;
@@ -112,10 +141,51 @@ TEST(WaitHandlesTest, NamedClaimIsExclusiveAcrossProcessesAndFreedWithItsHolder)
     int status = 0;
     ::waitpid(holder, &status, WUNTRACED);
     ASSERT_TRUE(WIFSTOPPED(status)) << "the other process could not claim it";
-    EXPECT_FALSE(CNamedClaim().Acquire("Quon_PCap_77"));
+    CNamedClaim refused;
+    EXPECT_FALSE(refused.Acquire("Quon_PCap_77"));
+    EXPECT_THAT(refused.Refusal(),
+                HasSubstr("held by another process (pid " + std::to_string(holder) + ")"));
     ::kill(holder, SIGKILL);
     ::waitpid(holder, &status, 0);
     EXPECT_TRUE(CNamedClaim().Acquire("Quon_PCap_77"));
+
+    // A link planted in the folder is not followed: nothing is made where it points.
+    fs::create_symlink(dir / "victim", dir / "Quon_PCap_CD.lock");
+    CLogCapture log;
+    EXPECT_FALSE(refused.Acquire("Quon_PCap_CD"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "victim")));
+    EXPECT_THAT(Failures(log), HasSubstr("symbolic link"));
+
+    // Made where the parent is not sticky, the folder is its owner's alone; a folder that is a
+    // link is refused, and nothing is claimed elsewhere instead.
+    const fs::path plain = dir / "plain" / "locks";
+    fs::create_directories(plain.parent_path());
+    fs::permissions(plain.parent_path(), fs::perms::owner_all);
+    {
+        SEnv there("FERROLINK_LOCK_DIR", plain.c_str());
+        EXPECT_TRUE(CNamedClaim().Acquire("Quon_PCap_12"));
+        EXPECT_EQ(fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec,
+                  fs::status(plain).permissions());
+    }
+    fs::create_directory_symlink(plain, dir / "linked");
+    {
+        SEnv linked("FERROLINK_LOCK_DIR", (dir / "linked").c_str());
+        EXPECT_FALSE(refused.Acquire("Quon_PCap_13"));
+        EXPECT_THAT(refused.Refusal(), HasSubstr("symbolic link"));
+        EXPECT_EQ(refused.Refusal(), CNamedClaim::LastRefusal());
+    }
+    EXPECT_FALSE(fs::exists(plain / "Quon_PCap_13.lock"));
+
+    if (::geteuid() == 0) {
+        // A user with no right to write root's claim file still claims after root: a lock needs
+        // no write access. A folder of another user is refused, with the reason.
+        ASSERT_TRUE(CNamedClaim().Acquire("Quon_PCap_AB"));
+        EXPECT_EQ(0, InChild(true, [] { return CNamedClaim().Acquire("Quon_PCap_AB") ? 0 : 1; }));
+        ASSERT_EQ(0, ::chown(dir.c_str(), 65534, 65534));
+        EXPECT_FALSE(refused.Acquire("Quon_PCap_AB"));
+        EXPECT_THAT(refused.Refusal(), HasSubstr("belongs to user 65534"));
+    }
     fs::remove_all(dir);
 }
 
@@ -151,14 +221,6 @@ TEST(AdapterInfoTest, ConnectionIsLookedUpByHardwareAddress) {
     EXPECT_FALSE(CAdapterInfo::IsAdapterConnected({}, table)) << "failed MAC query";
 }
 
-// The failure records a capture holds, one a line.
-std::string Failures(const CLogCapture& log) {
-    std::string text;
-    for (const auto& r : log.Records())
-        if (r.severity == 2) text += r.message + "\n";
-    return text;
-}
-
 class ConfigNetworkCommonTest : public ::testing::Test {
 protected:
     ~ConfigNetworkCommonTest() override { fs::remove_all(m_dir); }
@@ -182,21 +244,54 @@ protected:
     Config m_config;
 };
 
-TEST_F(ConfigNetworkCommonTest, UnusableFileGivesDefaultsWithARecordAndUnusablePlaceRefusesStores) {
+TEST_F(ConfigNetworkCommonTest, UnusableFileGivesDefaultsIsNeverOverwrittenAndSaysWhy) {
+    std::string why;
     EXPECT_EQ("", ReadDefaults()) << "a missing file is no failure";
     EXPECT_FALSE(fs::exists(m_file.parent_path())) << "reading makes no file";
-    Write("[Network\nPreviousPCapDeviceName=rpcap://eth0\n");  // a section left open
+    EXPECT_TRUE(Config::ConfigPath_Check(why)) << why;
+    // A file that cannot be read or parsed keeps the operator's settings: stores are refused
+    // and leave it as it was, and the check says what is wrong.
+    const std::string broken = "[Network\nPreviousPCapDeviceName=rpcap://eth0\n";  // left open
+    Write(broken);
     EXPECT_THAT(ReadDefaults(), HasSubstr("malformed"));
+    CLogCapture log;
+    EXPECT_FALSE(m_config.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
+    EXPECT_THAT(Failures(log), AllOf(HasSubstr("malformed"), HasSubstr("not overwritten")));
+    EXPECT_FALSE(Config::ConfigPath_Check(why));
+    EXPECT_THAT(why, AllOf(HasSubstr(m_file.string()), HasSubstr("malformed")));
+    const auto text = [&] {
+        std::ostringstream t;
+        t << std::ifstream(m_file).rdbuf();
+        return t.str();
+    };
+    EXPECT_EQ(broken, text());
+    // Unreadable for this user (nobody, when the test runs as root, who reads anything).
+    Write("[SoftwareMac]\nMode=2\n");
+    fs::permissions(m_file, fs::perms::owner_read | fs::perms::owner_write);
+    const auto unreadable = [this] {
+        std::string reason;
+        return !m_config.Previous_PCapDeviceName_Set("rpcap://eth0") &&
+                       !Config::ConfigPath_Check(reason) &&
+                       reason.find("Permission denied") != std::string::npos
+                   ? 0
+                   : 1;
+    };
+    EXPECT_EQ(0, ::geteuid() == 0 ? InChild(true, unreadable) : unreadable());
+    EXPECT_EQ("[SoftwareMac]\nMode=2\n", text());
     fs::remove(m_file);
     fs::create_directories(m_file);  // a directory where the file should be
     EXPECT_THAT(ReadDefaults(), HasSubstr(m_file.string()));
     EXPECT_FALSE(m_config.Previous_PCapDeviceName_Set("rpcap://eth0"));
-    // Nothing but the directory is left: the temporary that could not replace it is removed.
+    EXPECT_FALSE(Config::ConfigPath_Check(why));
+    EXPECT_THAT(why, HasSubstr("not a regular file"));
+    // Nothing but the directory is left: no temporary was made.
     EXPECT_EQ(1, std::distance(fs::directory_iterator(m_dir / "sub"), fs::directory_iterator()));
     fs::remove_all(m_dir);
     fs::create_directories(m_dir);
     std::ofstream(m_dir / "sub") << "a file where the directory should be";
     EXPECT_FALSE(m_config.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
+    EXPECT_FALSE(Config::ConfigPath_Check(why));
+    EXPECT_THAT(why, HasSubstr("Not a directory"));
 }
 
 TEST_F(ConfigNetworkCommonTest, InvalidValueFallsBackAloneTheOthersStillCount) {
@@ -215,8 +310,12 @@ TEST_F(ConfigNetworkCommonTest, InvalidValueFallsBackAloneTheOthersStillCount) {
 }
 
 TEST_F(ConfigNetworkCommonTest, StoredValuesReadBackThroughTheFileAlone) {
-    Write("garbage without equals sign\n");  // replaced by the first store
+    const mode_t umask = ::umask(0);  // even so, nothing made is writable by others
     ASSERT_TRUE(m_config.Previous_PCapDeviceName_Set("rpcap://enp3s0"));
+    ::umask(umask);
+    for (const fs::path& made : {m_dir, m_dir / "sub", m_file})
+        EXPECT_EQ(fs::perms::none, fs::status(made).permissions() & fs::perms::others_write)
+            << made;
     ASSERT_TRUE(m_config.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
     ASSERT_TRUE(m_config.SoftwareMac_Address_Set(Config::Address_Value_2_Enum(0x0A)));
     Config other;  // stands for another process: nothing is shared but the file

@@ -16,6 +16,7 @@
 #include <ferrolink/platform/TickCount.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/receive/QuonBaseThread.h>
+#include <ferrolink/receive/QuonBaseThread_Definition.h>
 #include <ferrolink/receive/ReceiveWPCapPacket.h>
 #include "support/LogCapture.h"
 #include "support/ReceiveProbe.h"
