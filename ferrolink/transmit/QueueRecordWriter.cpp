@@ -29,6 +29,16 @@ inline void StoreBigEndian32(unsigned char* p, std::uint32_t v) {
     p[3] = static_cast<unsigned char>(v);
 }
 
+// A queue of this size or more outgrows the caches before the transmission reads it back: its
+// records are stored past the caches, which spares reading each line in before it is written.
+// A smaller queue is still cached when the transmission starts, and is faster written there.
+constexpr std::size_t kStreamingMinimum = 16u << 20;
+
+inline std::uint32_t LoadBigEndian32(const unsigned char* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           std::uint32_t{p[3]};
+}
+
 // Padding is drawn in pieces of this size before it joins the record.
 constexpr int kPaddingPiece = 256;
 
@@ -49,6 +59,7 @@ CQueueRecordWriter::CQueueRecordWriter(platform::pcap_send_queue* queue)
     m_foreign = static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(at) & 15u);
     m_pendingCount = m_foreign;
     m_block = at - m_foreign;
+    m_streaming = queue->maxlen - std::min(queue->len, queue->maxlen) >= kStreamingMinimum;
 }
 
 CQueueRecordWriter::~CQueueRecordWriter() {
@@ -80,10 +91,12 @@ bool CQueueRecordWriter::AddPrintFrame(std::uint32_t frameIndex, std::uint32_t p
     StoreBigEndian32(f + frame::kFrameIndexOffset, frameIndex);
     StoreBigEndian32(f + frame::kPacketIndexOffset, packetIndex);
 
-    Put(head, sizeof record, false);
-    m_sum = 0;
+    // The header's words are at hand: their sum needs no pass over its bytes.
+    m_sum = frameIndex + packetIndex;
+    for (int word = 0; word < frame::kFrameIndexOffset; word += 4)
+        m_sum += LoadBigEndian32(f + word);
     m_phase = 0;
-    Put(f, frame::kActualDataOffset, true);
+    Put(head, sizeof head, false);
     if (dataLength > 0) Put(data, static_cast<std::size_t>(dataLength), true);
     unsigned char padding[kPaddingPiece];
     for (int left = capacity - dataLength; left > 0;) {
@@ -125,10 +138,15 @@ void CQueueRecordWriter::Put(const unsigned char* bytes, std::size_t count, bool
 }
 
 void CQueueRecordWriter::SumBytes(const unsigned char* bytes, std::size_t count) {
+    // In locals: stores through a byte pointer could otherwise alias the members.
+    std::uint32_t sum = m_sum;
+    unsigned phase = m_phase;
     for (std::size_t i = 0; i < count; ++i) {
-        m_sum += static_cast<std::uint32_t>(bytes[i]) << (24 - 8 * m_phase);
-        m_phase = (m_phase + 1) & 3u;
+        sum += static_cast<std::uint32_t>(bytes[i]) << (24 - 8 * phase);
+        phase = (phase + 1) & 3u;
     }
+    m_sum = sum;
+    m_phase = phase;
 }
 
 void CQueueRecordWriter::EmitPending() {
@@ -137,8 +155,11 @@ void CQueueRecordWriter::EmitPending() {
         m_foreign = 0;
     } else {
 #ifdef FERROLINK_RECORD_SSE2
-        _mm_stream_si128(reinterpret_cast<__m128i*>(m_block),
-                         _mm_load_si128(reinterpret_cast<const __m128i*>(m_pending)));
+        const __m128i pending = _mm_load_si128(reinterpret_cast<const __m128i*>(m_pending));
+        if (m_streaming)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(m_block), pending);
+        else
+            _mm_store_si128(reinterpret_cast<__m128i*>(m_block), pending);
 #else
         std::memcpy(m_block, m_pending, 16);
 #endif
@@ -147,21 +168,22 @@ void CQueueRecordWriter::EmitPending() {
     m_pendingCount = 0;
 }
 
-// A job's queue is far larger than the caches and is read again only by the transmission:
-// streaming stores spare reading every destination line before it is overwritten. The checksum
-// is summed per byte position (a sum of big-endian words is the sum of each position's bytes,
-// shifted), which needs no byte swapping and rides on the copy's loads.
-void CQueueRecordWriter::StreamBlocks(const unsigned char* bytes, std::size_t count, bool summed) {
 #ifdef FERROLINK_RECORD_SSE2
-    auto* out = reinterpret_cast<__m128i*>(m_block);
-    const std::size_t blocks = count / 16;
-    if (!summed) {
-        for (std::size_t b = 0; b < blocks; ++b)
-            _mm_stream_si128(out + b,
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + b * 16)));
-        m_block += count;
-        return;
-    }
+namespace {
+
+template <bool kStream>
+inline void Store(__m128i* at, __m128i v) {
+    if (kStream)
+        _mm_stream_si128(at, v);
+    else
+        _mm_store_si128(at, v);
+}
+
+// Copies `blocks` 16-byte blocks to the aligned `out` and returns the sums of the bytes at each
+// block position modulo 4.
+template <bool kStream>
+void CopyAndSumBlocks(__m128i* out, const unsigned char* bytes, std::size_t blocks,
+                      std::uint32_t byPosition[4]) {
     const __m128i lowBytes = _mm_set1_epi16(0x00FF);
     const __m128i zero = _mm_setzero_si128();
     __m128i even32lo = zero, even32hi = zero, odd32lo = zero, odd32hi = zero;
@@ -176,10 +198,10 @@ void CQueueRecordWriter::StreamBlocks(const unsigned char* bytes, std::size_t co
             const __m128i v1 = _mm_loadu_si128(in + 1);
             const __m128i v2 = _mm_loadu_si128(in + 2);
             const __m128i v3 = _mm_loadu_si128(in + 3);
-            _mm_stream_si128(out + b, v0);
-            _mm_stream_si128(out + b + 1, v1);
-            _mm_stream_si128(out + b + 2, v2);
-            _mm_stream_si128(out + b + 3, v3);
+            Store<kStream>(out + b, v0);
+            Store<kStream>(out + b + 1, v1);
+            Store<kStream>(out + b + 2, v2);
+            Store<kStream>(out + b + 3, v3);
             even16 = _mm_add_epi16(
                 even16, _mm_add_epi16(_mm_and_si128(v0, lowBytes), _mm_and_si128(v1, lowBytes)));
             odd16 =
@@ -191,7 +213,7 @@ void CQueueRecordWriter::StreamBlocks(const unsigned char* bytes, std::size_t co
         }
         for (; b < end; ++b) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + b * 16));
-            _mm_stream_si128(out + b, v);
+            Store<kStream>(out + b, v);
             even16 = _mm_add_epi16(even16, _mm_and_si128(v, lowBytes));
             odd16 = _mm_add_epi16(odd16, _mm_srli_epi16(v, 8));
         }
@@ -206,12 +228,43 @@ void CQueueRecordWriter::StreamBlocks(const unsigned char* bytes, std::size_t co
     _mm_store_si128(reinterpret_cast<__m128i*>(e + 4), even32hi);
     _mm_store_si128(reinterpret_cast<__m128i*>(o), odd32lo);
     _mm_store_si128(reinterpret_cast<__m128i*>(o + 4), odd32hi);
-    const std::uint32_t byPosition[4] = {e[0] + e[2] + e[4] + e[6], o[0] + o[2] + o[4] + o[6],
-                                         e[1] + e[3] + e[5] + e[7], o[1] + o[3] + o[5] + o[7]};
+    byPosition[0] = e[0] + e[2] + e[4] + e[6];
+    byPosition[1] = o[0] + o[2] + o[4] + o[6];
+    byPosition[2] = e[1] + e[3] + e[5] + e[7];
+    byPosition[3] = o[1] + o[3] + o[5] + o[7];
+}
+
+template <bool kStream>
+void CopyBlocks(__m128i* out, const unsigned char* bytes, std::size_t blocks) {
+    for (std::size_t b = 0; b < blocks; ++b)
+        Store<kStream>(out + b, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + b * 16)));
+}
+
+}  // namespace
+#endif
+
+// The checksum is summed per byte position (a sum of big-endian words is the sum of each
+// position's bytes, shifted), which needs no byte swapping and rides on the copy's loads.
+void CQueueRecordWriter::StreamBlocks(const unsigned char* bytes, std::size_t count, bool summed) {
+#ifdef FERROLINK_RECORD_SSE2
+    auto* out = reinterpret_cast<__m128i*>(m_block);
+    const std::size_t blocks = count / 16;
+    m_block += count;
+    if (!summed) {
+        if (m_streaming)
+            CopyBlocks<true>(out, bytes, blocks);
+        else
+            CopyBlocks<false>(out, bytes, blocks);
+        return;
+    }
+    std::uint32_t byPosition[4];
+    if (m_streaming)
+        CopyAndSumBlocks<true>(out, bytes, blocks, byPosition);
+    else
+        CopyAndSumBlocks<false>(out, bytes, blocks, byPosition);
     // Block position j holds the byte at position (m_phase + j) mod 4 of its word; whole blocks
     // leave m_phase as it was.
     for (unsigned j = 0; j < 4; ++j) m_sum += byPosition[j] << (24 - 8 * ((m_phase + j) & 3u));
-    m_block += count;
 #else
     std::memcpy(m_block, bytes, count);
     if (summed) SumBytes(bytes, count);

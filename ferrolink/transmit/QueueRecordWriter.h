@@ -1,5 +1,6 @@
 // Writes print-frame records straight into a send queue's buffer, touching each byte once: the
-// payload is copied, summed for the frame checksum and stored past the caches in one pass. Used
+// payload is copied, summed for the frame checksum and stored (past the caches for a queue larger
+// than they are) in one pass. Used
 // by the bulk send for the whole fill of one queue; the records are those that building each
 // frame and queueing it would give. Internal to the library.
 #pragma once
@@ -40,4 +41,5 @@ private:
     unsigned m_foreign;       // leading bytes of the first block that precede our records
     std::uint32_t m_sum;      // sum of the frame's big-endian words so far
     unsigned m_phase;         // position of the next summed byte within its word
+    bool m_streaming;         // stores bypass the caches (large queues)
 };
