@@ -53,18 +53,19 @@ CQueueRecordWriter::CQueueRecordWriter(platform::pcap_send_queue* queue)
       m_pendingCount(0),
       m_foreign(0),
       m_sum(0),
-      m_phase(0) {
+      m_phase(0),
+      m_streaming(false) {
     if (queue->buffer == nullptr) return;
     unsigned char* at = reinterpret_cast<unsigned char*>(queue->buffer) + queue->len;
     m_foreign = static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(at) & 15u);
     m_pendingCount = m_foreign;
-    m_block = at - m_foreign;
+    m_block = at;
     m_streaming = queue->maxlen - std::min(queue->len, queue->maxlen) >= kStreamingMinimum;
 }
 
 CQueueRecordWriter::~CQueueRecordWriter() {
     if (m_pendingCount > m_foreign)
-        std::memcpy(m_block + m_foreign, m_pending + m_foreign, m_pendingCount - m_foreign);
+        std::memcpy(m_block, m_pending + m_foreign, m_pendingCount - m_foreign);
 #ifdef FERROLINK_RECORD_SSE2
     _mm_sfence();
 #endif
@@ -151,19 +152,21 @@ void CQueueRecordWriter::SumBytes(const unsigned char* bytes, std::size_t count)
 
 void CQueueRecordWriter::EmitPending() {
     if (m_foreign > 0) {
-        std::memcpy(m_block + m_foreign, m_pending + m_foreign, 16 - m_foreign);
+        std::memcpy(m_block, m_pending + m_foreign, 16 - m_foreign);
+        m_block += 16 - m_foreign;
         m_foreign = 0;
-    } else {
-#ifdef FERROLINK_RECORD_SSE2
-        const __m128i pending = _mm_load_si128(reinterpret_cast<const __m128i*>(m_pending));
-        if (m_streaming)
-            _mm_stream_si128(reinterpret_cast<__m128i*>(m_block), pending);
-        else
-            _mm_store_si128(reinterpret_cast<__m128i*>(m_block), pending);
-#else
-        std::memcpy(m_block, m_pending, 16);
-#endif
+        m_pendingCount = 0;
+        return;
     }
+#ifdef FERROLINK_RECORD_SSE2
+    const __m128i pending = _mm_load_si128(reinterpret_cast<const __m128i*>(m_pending));
+    if (m_streaming)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(m_block), pending);
+    else
+        _mm_store_si128(reinterpret_cast<__m128i*>(m_block), pending);
+#else
+    std::memcpy(m_block, m_pending, 16);
+#endif
     m_block += 16;
     m_pendingCount = 0;
 }
@@ -173,7 +176,7 @@ namespace {
 
 template <bool kStream>
 inline void Store(__m128i* at, __m128i v) {
-    if (kStream)
+    if constexpr (kStream)
         _mm_stream_si128(at, v);
     else
         _mm_store_si128(at, v);

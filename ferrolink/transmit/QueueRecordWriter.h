@@ -35,7 +35,7 @@ private:
     void EmitPending();
 
     ferrolink::platform::pcap_send_queue* m_queue;
-    unsigned char* m_block;  // 16-byte aligned destination of m_pending
+    unsigned char* m_block;  // where m_pending's own bytes go; 16-byte aligned but at the start
     alignas(16) unsigned char m_pending[16];
     unsigned m_pendingCount;  // bytes of m_pending in use, m_foreign of them not ours
     unsigned m_foreign;       // leading bytes of the first block that precede our records
