@@ -55,6 +55,8 @@ TEST_F(BulkSendTest, QueueHoldsTheBuiltFramesFromTheStartIndexInListOrder) {
         {"after a record of odd length", {{2, 1000}, {1003, 997}, {9, 1}}, 1000, 0, 20000, 21},
         // 16-bit partial sums of the checksum overflow past 4096 bytes.
         {"frames of 9000 bytes", {{0, 9000}, {9000, 9000}, {18000, 2000}}, 9000, 0, 20000, 19},
+        // From 16 MiB on the records are stored past the caches.
+        {"queue of 16.9 MB", std::vector<SPacketSlice>(11200, {1, 1467}), 1468, 0, 20000, 0},
     };
     for (const auto& c : cases) {
         m_print.m_packetList = c.slices;
