@@ -23,7 +23,8 @@ public:
     // The block all slices point into. Either the host's own memory (set with UseBuffer, which the
     // host keeps alive during the send) or a copy held here (AssignCopy).
     unsigned char* m_printDataBuffer = nullptr;
-    // Bytes available at m_printDataBuffer; slices outside it are refused.
+    // Bytes available at m_printDataBuffer, if the host gives them: slices outside are then
+    // refused. 0 (never set) sends every slice as given.
     std::int64_t m_printDataSize = 0;
     // One slice per frame; a slice's position is its frame's packetIndex.
     std::vector<SPacketSlice> m_packetList;

@@ -5,11 +5,14 @@
 #include <string>
 
 #include <ferrolink/outside/CustomBoostLog.h>
+#include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/transmit/CustomPCapSendQueue.h>
+#include <ferrolink/transmit/QueueRecordWriter.h>
 
 namespace platform = ferrolink::platform;
+namespace frame = ferrolink::protocol::frame;
 
 long long CInternalProcessor::QueueSize(const CActualPrintData& printData) {
     const long long slices = static_cast<long long>(printData.m_packetList.size());
@@ -20,8 +23,8 @@ long long CInternalProcessor::QueueSize(const CActualPrintData& printData) {
     }
     const int capacity = CNetworkHelper::GetActualPrintDataCapacity(printData.m_packetDataSize);
     if (capacity < 0) return -1;
-    const long long record = static_cast<long long>(platform::SENDQUEUE_RECORD_HEADER_SIZE) + capacity +
-                             CConstValue::GetFrameHeaderAndCheckSumSize();
+    const long long record = static_cast<long long>(platform::SENDQUEUE_RECORD_HEADER_SIZE) +
+                             capacity + CConstValue::GetFrameHeaderAndCheckSumSize();
     const long long size = (slices - printData.m_startPacketIndex) * record;
     if (size > std::numeric_limits<int>::max()) {
         FLK_LOG(2) << "send queue too large: memorySize = " << size;
@@ -30,10 +33,14 @@ long long CInternalProcessor::QueueSize(const CActualPrintData& printData) {
     return size;
 }
 
+// The size of the block is the host's option: a job that gives it has every slice checked
+// against it; a job that leaves it at 0 vouches for its slices itself. A slice before the block
+// is never inside it.
 bool CInternalProcessor::IsSliceInsideBuffer(const CActualPrintData& printData,
                                              const SPacketSlice& slice) {
-    if (slice.length == 0) return slice.offset >= 0;
-    return printData.m_printDataBuffer != nullptr && slice.offset >= 0 && slice.length > 0 &&
+    if (slice.offset < 0) return false;
+    if (printData.m_printDataSize == 0 || slice.length == 0) return true;
+    return printData.m_printDataBuffer != nullptr && slice.length > 0 &&
            static_cast<long long>(slice.offset) + slice.length <= printData.m_printDataSize;
 }
 
@@ -76,8 +83,10 @@ bool CInternalProcessor::AddPrintDataToQueue(platform::pcap_send_queue* queue,
                    << printData.m_startPacketIndex << ", packets = " << slices;
         return false;
     }
-    SBufferData<unsigned char> frame;  // one block serves every frame of the call
-    struct pcap_pkthdr header {};
+    int capacity = -1;  // of every frame of the call, taken with the first one
+    // Each frame is built straight into its record, so every byte of the job is read once and
+    // written once; the records are those that building a frame and queueing it would give.
+    CQueueRecordWriter writer(queue);
     for (long long i = printData.m_startPacketIndex; i < slices; ++i) {
         const SPacketSlice& slice = printData.m_packetList[static_cast<std::size_t>(i)];
         if (!IsSliceInsideBuffer(printData, slice)) {
@@ -85,16 +94,27 @@ bool CInternalProcessor::AddPrintDataToQueue(platform::pcap_send_queue* queue,
                        << ", offset = " << slice.offset << ", length = " << slice.length;
             return false;
         }
-        const unsigned char* data =
-            slice.length > 0 ? printData.m_printDataBuffer + slice.offset : nullptr;
-        if (!CNetworkHelper::PreparePacket_Print(frameIndex, static_cast<std::uint32_t>(i),
-                                                 PaddingValue_Random, printData.m_packetDataSize,
-                                                 data, slice.length, frame)) {
+        if (i == printData.m_startPacketIndex) {
+            capacity = CNetworkHelper::GetActualPrintDataCapacity(printData.m_packetDataSize);
+            if (capacity < 0 || capacity > frame::kMaximumActualDataCapacity) {
+                FLK_LOG(2) << "capacity basis too large: capacityBasis = "
+                           << printData.m_packetDataSize;
+                return false;
+            }
+        }
+        const unsigned char* data = slice.length > 0 && printData.m_printDataBuffer != nullptr
+                                        ? printData.m_printDataBuffer + slice.offset
+                                        : nullptr;
+        if (slice.length < 0 || slice.length > capacity || (data == nullptr && slice.length > 0)) {
+            // A frame the builder refuses: it words the reason, exactly as for a single frame.
+            SBufferData<unsigned char> refused;
+            CNetworkHelper::PreparePacket_Print(frameIndex, static_cast<std::uint32_t>(i),
+                                                PaddingValue_Random, printData.m_packetDataSize,
+                                                data, slice.length, refused);
             return false;
         }
-        header.caplen = static_cast<bpf_u_int32>(frame.m_count);
-        header.len = static_cast<bpf_u_int32>(frame.m_count);
-        if (platform::pcap_sendqueue_queue(queue, &header, frame.m_pBuffer) == -1) {
+        if (!writer.AddPrintFrame(static_cast<std::uint32_t>(frameIndex),
+                                  static_cast<std::uint32_t>(i), data, slice.length, capacity)) {
             FLK_LOG(2) << "pcap_sendqueue_queue(...) failure: packet buffer too small, not all "
                           "the packets will be sent.";
             return true;
