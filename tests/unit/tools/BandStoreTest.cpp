@@ -54,14 +54,16 @@ TEST_F(BandStoreTest, CompleteBandIsCutToPacketSizeAndBandBytes) {
     EXPECT_EQ(Verdict(0, 3, 2, 3), Of(r));
     EXPECT_TRUE(r.m_complete && r.m_completedNow);
     EXPECT_EQ(250u, r.m_bandBytes);
-    EXPECT_EQ(Sha(expected), r.m_sha256);
-    EXPECT_EQ(0u, m_store.PacketsHeld()) << "a printed band gives its memory back";
+    EXPECT_NE(0u, m_store.SlotsInUse()) << "held until digested, after the answer";
+    EXPECT_EQ(Sha(expected), m_store.Digest(4).m_sha256);
+    EXPECT_EQ("", m_store.Digest(4).m_sha256) << "digested once";
+    EXPECT_EQ(0u, m_store.SlotsInUse()) << "a printed band gives its memory back";
 
     // The host repeats EndOfBand when the reply was lost: same answer, not a second band.
     const SBandResult again = m_store.EndOfBand(4, 3, 250, 100);
     EXPECT_EQ(Of(r), Of(again));
     EXPECT_TRUE(again.m_complete && !again.m_completedNow);
-    EXPECT_EQ(r.m_sha256, again.m_sha256);
+    EXPECT_EQ(Sha(expected), again.m_sha256);
     EXPECT_EQ(1u, m_store.BandsCompleted());
 }
 
@@ -98,14 +100,15 @@ TEST_F(BandStoreTest, DuplicatesReplaceQueryChangesNothingAndAFrameAfterCompleti
     EXPECT_FALSE(m_store.Query().m_complete) << "only EndOfBand completes a band";
     Bytes band = Area(60, 60, 50), other = Area();
     for (int p = 1; p <= 2; ++p) band.insert(band.end(), other.begin(), other.end());
-    EXPECT_EQ(Sha(band), m_store.EndOfBand(6, 3, 180, 60).m_sha256);
+    EXPECT_TRUE(m_store.EndOfBand(6, 3, 180, 60).m_completedNow);
+    EXPECT_EQ(Sha(band), m_store.Digest(6).m_sha256);
 
     Store(6, 1);
     EXPECT_EQ(Verdict(kErrorLost, 0, -1, 1), Of(m_store.EndOfBand(6, 2, 120, 60)))
         << "packet 0 went with the printed band";
     m_store.NoteChecksumError();
     m_store.Reset();
-    EXPECT_EQ(0u, m_store.PacketsHeld());
+    EXPECT_EQ(0u, m_store.SlotsInUse());
     EXPECT_EQ(0u, m_store.BandsCompleted());
     EXPECT_EQ(0u, m_store.Query().m_band);
     Store(6, 1);
@@ -113,13 +116,32 @@ TEST_F(BandStoreTest, DuplicatesReplaceQueryChangesNothingAndAFrameAfterCompleti
         << "the checksum error before the reset is forgotten";
 }
 
-TEST_F(BandStoreTest, RefusesWhatWouldGrowWithoutBound) {
-    // A full memory is the emulator test's; here the limits no memory size lifts.
+TEST_F(BandStoreTest, WhatAFrameCanGrowStaysWithinTheBoardMemory) {
     const Bytes area = Area(), huge(CPacketPool::kSlotBytes + 1);
     EXPECT_EQ(EStoreResult::Refused,
               m_store.StorePacket(1, CBandStore::kMaximumPacketIndex, area.data(), 60));
     EXPECT_EQ(EStoreResult::Refused,
               m_store.StorePacket(1, 0, huge.data(), static_cast<int>(huge.size())));
+
+    // The highest index costs a directory, a table and a data slot, not a table of 2^20 entries;
+    // 4 MiB of board memory (2048 slots) runs out after 682 such bands, and says so.
+    CBandStore small(2048);
+    const std::uint32_t last = CBandStore::kMaximumPacketIndex - 1;
+    std::uint32_t band = 0;
+    while (small.StorePacket(band, last, area.data(), 60) == EStoreResult::Stored) ++band;
+    EXPECT_EQ(682u, band);
+    EXPECT_LE(small.SlotsInUse(), 2048u);
+    EXPECT_EQ(Verdict(kErrorLost, 0, -1, 1), Of(small.EndOfBand(0, last + 1, 0, 60)));
+    small.Reset();
+    EXPECT_EQ(0u, small.SlotsInUse());
+
+    // A flood of commands for bands never sent keeps a bounded number of band records, and the
+    // bands that hold packets are never the ones forgotten.
+    small.StorePacket(7, 0, area.data(), 60);
+    for (std::uint32_t b = 100; b < 100 + 3 * CBandStore::kMaximumBands; ++b)
+        EXPECT_EQ(kErrorLost, small.EndOfBand(b, 1, 60, 60).m_error);
+    EXPECT_EQ(CBandStore::kMaximumBands, small.BandsKnown());
+    EXPECT_EQ(Verdict(kErrorLost, 1, 0, 1), Of(small.EndOfBand(7, 2, 120, 60)));
 }
 
 TEST(Sha256Test, FipsVectorsAndPiecesThatStraddleTheBlocks) {

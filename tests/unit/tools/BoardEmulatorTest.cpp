@@ -138,12 +138,12 @@ TEST_F(BoardEmulatorTest, RequestedErrorsAndAFullMemoryStayUntilReset) {
     EXPECT_EQ(2u, Word(m_sent.back(), 20));
 
     options = {};
-    options.m_boardMemoryBytes = 2 << 20;  // 1024 packets
+    options.m_boardMemoryBytes = 2 << 20;  // 1024 slots: 1015 packets and their 9 table slots
     Make(options);
-    for (std::uint32_t p = 0; p <= 1024; ++p) Offer(kSymbolPrintData, 1, p, {}, 1);
+    for (std::uint32_t p = 0; p < 1024; ++p) Offer(kSymbolPrintData, 1, p, {}, 1);
     Offer(kSymbolStatusQuery, 1, 1);
     EXPECT_TRUE(LastReply().m_b2_L2_Wr_DDR2_over);
-    EXPECT_EQ(1u, m_board->Statistics().m_refusedPackets);
+    EXPECT_EQ(9u, m_board->Statistics().m_refusedPackets);
     Offer(kSymbolReset, 0, 2);
     Offer(kSymbolPrintData, 1, 0, {}, 1);
     Offer(kSymbolEndOfBand, 1, 3, {1, 60, 60});
