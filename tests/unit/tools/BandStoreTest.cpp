@@ -73,6 +73,9 @@ TEST_F(BandStoreTest, FirstMissingPacketGivesTheLostBitAndTheResendIndex) {
     Store(9, 3);  // now only the tail is missing
     EXPECT_EQ(Verdict(kErrorLost, 6, 5, 6), Of(m_store.EndOfBand(9, 8, 480, 60)));
     EXPECT_EQ(Verdict(kErrorLost, 0, -1, 0), Of(m_store.EndOfBand(77, 2, 10, 5))) << "none of it";
+    // Bands in flight side by side: each is asked about by its number, the latest by default.
+    EXPECT_EQ(Verdict(kErrorLost, 6, 5, 6), Of(m_store.Query(9)));
+    EXPECT_EQ(77u, m_store.Query(12345).m_band);
 }
 
 TEST_F(BandStoreTest, ChecksumBitOnlyForErrorsSinceTheBandsLastEndOfBand) {
