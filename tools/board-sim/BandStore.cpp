@@ -166,7 +166,9 @@ SBandResult CBandStore::EndOfBand(std::uint32_t bandIndex, std::uint32_t packets
         band->m_declaredPackets = packets;
     }
     SBandResult result = Judge(bandIndex, *band, packets);
-    if (!band->m_complete && result.m_error == 0) {
+    // A band of no packets completes nothing: otherwise a flood of such commands alone would
+    // make a completion (a line of output and a statistics entry) each.
+    if (!band->m_complete && result.m_error == 0 && packets > 0) {
         band->m_complete = true;
         band->m_completePackets = packets;
         band->m_packetSize = packetSize;

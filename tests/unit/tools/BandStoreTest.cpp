@@ -76,6 +76,7 @@ TEST_F(BandStoreTest, FirstMissingPacketGivesTheLostBitAndTheResendIndex) {
     // Bands in flight side by side: each is asked about by its number, the latest by default.
     EXPECT_EQ(Verdict(kErrorLost, 6, 5, 6), Of(m_store.Query(9)));
     EXPECT_EQ(77u, m_store.Query(12345).m_band);
+    EXPECT_FALSE(m_store.EndOfBand(78, 0, 0, 60).m_complete) << "no packets, nothing printed";
 }
 
 TEST_F(BandStoreTest, ChecksumBitOnlyForErrorsSinceTheBandsLastEndOfBand) {
