@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     tools::SBoardEmulatorOptions options;
-    options.m_boardMemoryBytes = std::size_t{4} << 20;
+    options.m_boardMemoryBytes = std::size_t{2} << 20;  // one chunk: quick to make, soon full
     options.m_reportIntervalMs = 100;
     // The first byte picks the impairment, so both the plain and the held paths are reached.
     if (data[0] & 1) {
