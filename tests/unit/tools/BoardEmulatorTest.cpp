@@ -175,6 +175,12 @@ TEST_F(BoardEmulatorTest, ImpairmentOnBothDirections) {
     EXPECT_TRUE(m_sent.empty());
     m_board->Tick(m_now + std::chrono::milliseconds(100));
     EXPECT_EQ(1u, m_sent.size());
+    // A long delay under a flood holds at most kHeldBytesLimit; the rest is dropped, and counted.
+    Frame big(2000, 0);
+    std::memcpy(big.data(), m_board->BoardMac(), 6);
+    const std::size_t fit = CBoardEmulator::kHeldBytesLimit / big.size();
+    for (std::size_t i = 0; i < fit + 100; ++i) m_board->OfferFrame(big.data(), 2000, 2000, m_now);
+    EXPECT_EQ(100u, m_board->Statistics().m_receiveImpairment.m_dropped);
 
     // Reorder: a frame goes after the one that follows it.
     options.m_impairment = {};
