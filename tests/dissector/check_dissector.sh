@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Feeds the worked-example print frame (and a copy with one altered checksum byte) to tshark with
-# the dissector loaded and checks the decoded fields.
+# Feeds captures made here to tshark with the dissector loaded and checks the decoded fields one
+# by one: the Ethernet layer as without the dissector, the header by its own names, a bad
+# checksum (expert info and Info column), a command's arguments, a status reply's error bits,
+# indices, version and band words, and the pairing of command and reply with the response time.
+# Exits 77 (skipped) without tshark.
 set -euo pipefail
 lua=$1
 if ! command -v tshark >/dev/null; then echo "tshark missing: skipped"; exit 77; fi
@@ -8,20 +11,96 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 python3 - "$work/board.pcap" <<'PY'
 import struct, sys
-head = bytes.fromhex('123456789abc7b23fc981099') + struct.pack('>HHII', 88, 0, 1, 0)
-good = head + b'abc' + bytes(57) + bytes.fromhex('f4bcbacb')
+PC, BOARD = bytes.fromhex('7b23fc981099'), bytes.fromhex('123456789abc')
+def frame(dst, src, symbol, band, packet, words=(), data=b''):
+    body = data or b''.join(struct.pack('>I', w) for w in words)
+    area = body + bytes(60 - len(body))
+    head = dst + src + struct.pack('>HHII', 88, symbol, band, packet)
+    f = head + area
+    total = sum(struct.unpack('>%dI' % (len(f) // 4), f)) % 2**32
+    return f + struct.pack('>I', (-total) % 2**32)
+good = frame(BOARD, PC, 0, 1, 0, data=b'abc')
+assert good[-4:] == bytes.fromhex('f4bcbacb')          # the worked example
 bad = good[:84] + bytes.fromhex('f5bcbacb')
+end_of_band = frame(BOARD, PC, 0x10, 3, 5, (2, 100, 60))
+reply = frame(PC, BOARD, 0x0101, 3, 5, (0x00000103, 1, 0, 0x00010002, 3, 1, 7, 5))
+set_errors = frame(BOARD, PC, 0x13, 0, 6, (0x0004,))
+report = frame(PC, BOARD, 3, 3, 42, (0x4, 2, 1, 0x00010002, 3, 2, 7, 6))
 with open(sys.argv[1], 'wb') as out:
     out.write(struct.pack('<IHHiIII', 0xa1b2c3d4, 2, 4, 0, 0, 65535, 1))
-    for f in (good, bad):
-        out.write(struct.pack('<IIII', 0, 0, len(f), len(f)) + f)
+    for usec, f in ((0, good), (100, bad), (1000, end_of_band), (3500, reply), (5000, set_errors),
+                    (9000, report)):
+        out.write(struct.pack('<IIII', 1700000000, usec, len(f), len(f)) + f)
 PY
-fields=$(tshark -X "lua_script:$lua" -r "$work/board.pcap" -T fields -e ferrolink.length \
-  -e ferrolink.symbol -e ferrolink.frame_index -e ferrolink.packet_index -e ferrolink.checksum \
-  -e ferrolink.checksum_ok 2>/dev/null | tr '\t' ' ')
-expected=$'88 0x0000 1 0 0xf4bcbacb 1\n88 0x0000 1 0 0xf5bcbacb 0'
-if [ "$fields" != "$expected" ]; then
-  printf 'dissector fields differ:\n%s\nexpected:\n%s\n' "$fields" "$expected"
-  exit 1
+failures=0
+# check NAME FIELDS EXPECTED: one line per frame, fields separated by '|'.
+check() {
+  local name=$1 fields=$2 expected=$3 args=()
+  for field in $fields; do args+=(-e "$field"); done
+  local got
+  got=$(tshark -2 -X "lua_script:$lua" -r "$work/board.pcap" -T fields -E separator='|' \
+        -E occurrence=f "${args[@]}" 2>/dev/null)
+  if [ "$got" != "$expected" ]; then
+    printf 'dissector: %s differ:\n%s\nexpected:\n%s\n' "$name" "$got" "$expected"
+    failures=$((failures + 1))
+  fi
+}
+check "Ethernet layer" "eth.dst eth.src eth.len" \
+'12:34:56:78:9a:bc|7b:23:fc:98:10:99|88
+12:34:56:78:9a:bc|7b:23:fc:98:10:99|88
+12:34:56:78:9a:bc|7b:23:fc:98:10:99|88
+7b:23:fc:98:10:99|12:34:56:78:9a:bc|88
+12:34:56:78:9a:bc|7b:23:fc:98:10:99|88
+7b:23:fc:98:10:99|12:34:56:78:9a:bc|88'
+check "header" "ferrolink.frame_length ferrolink.data_symbol ferrolink.frame_index ferrolink.packet_index ferrolink.checksum ferrolink.checksum.status" \
+'88|0x0000|1|0|0xf4bcbacb|1
+88|0x0000|1|0|0xf5bcbacb|0
+88|0x0010|3|5|0x561f1d12|1
+88|0x0101|3|5|0x1d715459|1
+88|0x0013|0|6|0x561f1daf|1
+88|0x0003|3|42|0x1d71562d|1'
+# Expert info: the frames that carry each (a command without a reply only in two passes).
+for expert in ferrolink.checksum.bad:2 ferrolink.status.resend:4 ferrolink.response_missing:5 \
+              ferrolink.status.fatal:6; do
+  got=$(tshark -2 -X "lua_script:$lua" -r "$work/board.pcap" -Y "${expert%%:*}" -T fields \
+        -e frame.number 2>/dev/null | tr '\n' ' ')
+  if [ "$got" != "${expert##*:} " ]; then
+    printf 'dissector: expert info %s in frames "%s", expected "%s "\n' "${expert%%:*}" "$got" \
+      "${expert##*:}"
+    failures=$((failures + 1))
+  fi
+done
+check "EndOfBand and SetErrors arguments" "ferrolink.sequence ferrolink.end_of_band.packets ferrolink.end_of_band.band_bytes ferrolink.end_of_band.packet_size ferrolink.set_errors.bits" \
+'||||
+||||
+5|2|100|60|
+5||||
+6||||0x00000004
+||||'
+check "status" "ferrolink.status.error ferrolink.status.error.b0_re_frame_ver_err ferrolink.status.error.b1_re_frame_lose_err ferrolink.status.error.b2_l2_wr_ddr2_over ferrolink.status.error.b8_hb_fiber_redata_zhentou ferrolink.status.resend_index ferrolink.status.current_maximum ferrolink.status.version_high ferrolink.status.version_low ferrolink.status.band ferrolink.status.packets_held ferrolink.status.bands_completed ferrolink.status.sequence_answered ferrolink.report_number" \
+'|||||||||||||
+|||||||||||||
+|||||||||||||
+0x00000103|1|1|0|1|1|0|1|2|3|1|7|5|
+|||||||||||||
+0x00000004|0|0|1|0|2|1|1|2|3|2|7|6|42'
+check "pairing" "ferrolink.response_in ferrolink.response_to ferrolink.response_time" \
+'||
+||
+4||
+|3|0.002500000
+||
+||'
+info=$(tshark -2 -X "lua_script:$lua" -r "$work/board.pcap" -T fields -e _ws.col.Info 2>/dev/null)
+expected_info='PrintData band 1, packet 0
+PrintData band 1, packet 0 [BAD CHECKSUM]
+EndOfBand band 3, seq 5: 2 packets, 100 bytes, packet size 60
+StatusReply band 3, seq 5: errors b0,b1,b8, resend 1, current max 0, version 1.2
+SetErrors band 0, seq 6: bits 0x0004
+AutoReport 42, band 3: errors b2, resend 2, current max 1, version 1.2'
+if [ "$info" != "$expected_info" ]; then
+  printf 'dissector: Info column differs:\n%s\nexpected:\n%s\n' "$info" "$expected_info"
+  failures=$((failures + 1))
 fi
-echo "dissector: fields decoded as expected"
+[ "$failures" -eq 0 ] || exit 1
+echo "dissector: Ethernet layer, fields, expert info and pairing decoded as expected"

@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     SPacketData record{};
     if (CPacketDataWrapper::FrameData2PacketData(frame.get(), length, record)) {
-        if (record.actualDataLen > 0 && record.actualData[record.actualDataLen - 1] != frame[size - 5])
+        if (record.actualDataLen > 0 &&
+            record.actualData[record.actualDataLen - 1] != frame[size - 5])
             __builtin_trap();
     }
     delete[] record.actualData;

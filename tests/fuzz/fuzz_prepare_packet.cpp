@@ -45,10 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SBufferData<unsigned char> frame;
     bool built;
     if (usePrint) {
-        built = CNetworkHelper::PreparePacket_Print(static_cast<int>(frameIndex), packetIndex,
-                                                    padding, static_cast<std::int16_t>(capacity),
-                                                    payload.empty() ? nullptr : payload.data(),
-                                                    length, frame);
+        built = CNetworkHelper::PreparePacket_Print(
+            static_cast<int>(frameIndex), packetIndex, padding, static_cast<std::int16_t>(capacity),
+            payload.empty() ? nullptr : payload.data(), length, frame);
     } else {
         built = CNetworkHelper::PreparePacket(dataSymbol, frameIndex, packetIndex,
                                               payload.empty() ? nullptr : payload.data(), length,
@@ -61,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if ((frame.m_count - 28) % 4 == 0 &&
             !CNetworkHelper::IsValidCheckSum(frame.m_pBuffer, frame.m_count))
             __builtin_trap();
-        if (length > 0 && std::memcmp(frame.m_pBuffer + 24, payload.data(), static_cast<std::size_t>(length)) != 0)
+        if (length > 0 && std::memcmp(frame.m_pBuffer + 24, payload.data(),
+                                      static_cast<std::size_t>(length)) != 0)
             __builtin_trap();
     }
     return 0;

@@ -1,25 +1,13 @@
 #include "board-sim/BandStore.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
+#include <memory>
 
 #include "common/BoardProtocol.h"
 #include "common/Sha256.h"
 
 namespace ferrolink::tools {
-
-namespace {
-std::string Hex(const std::array<unsigned char, 32>& digest) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char byte : digest) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 15];
-    }
-    return text;
-}
-}  // namespace
 
 CBandStore::CBandStore(std::size_t memorySlots) : m_pool(memorySlots) {}
 
@@ -27,59 +15,115 @@ CBandStore::~CBandStore() {
     Reset();
 }
 
-CBandStore::SBand& CBandStore::Obtain(std::uint32_t band) {
-    if (m_cached && m_cachedIndex == band) return *m_cached;
-    auto [at, made] = m_bands.try_emplace(band);
-    if (made) {
-        at->second.m_checksumMark = m_endOfBandMark;
-        if (!m_spareTables.empty()) {
-            at->second.m_packets = std::move(m_spareTables.back());
-            m_spareTables.pop_back();
-        }
+void CBandStore::Touch(std::uint32_t bandIndex, SBand& band) {
+    band.m_used = ++m_uses;
+    m_hasLatest = true;
+    m_latest = bandIndex;
+}
+
+bool CBandStore::ForgetOneRecord() {
+    auto oldest = m_bands.end();
+    for (auto at = m_bands.begin(); at != m_bands.end(); ++at) {
+        if (at->second.m_slots == 0 &&
+            (oldest == m_bands.end() || at->second.m_used < oldest->second.m_used))
+            oldest = at;
+    }
+    if (oldest == m_bands.end()) return false;
+    if (m_cached == &oldest->second) m_cached = nullptr;
+    if (m_hasLatest && m_latest == oldest->first) m_hasLatest = false;
+    m_bands.erase(oldest);
+    return true;
+}
+
+CBandStore::SBand* CBandStore::Obtain(std::uint32_t bandIndex) {
+    if (m_cached && m_cachedIndex == bandIndex) return m_cached;
+    auto at = m_bands.find(bandIndex);
+    if (at == m_bands.end()) {
+        if (m_bands.size() >= kMaximumBands && !ForgetOneRecord()) return nullptr;
+        at = m_bands.try_emplace(bandIndex).first;
+        at->second.m_checksumMark = std::max(m_endOfBandMark, m_startMark);
+        m_startMark = m_checksumErrors;
     }
     m_cached = &at->second;
-    m_cachedIndex = band;
-    return at->second;
+    m_cachedIndex = bandIndex;
+    return m_cached;
+}
+
+const CBandStore::SSlot* CBandStore::Find(const SBand& band, std::uint32_t packetIndex) const {
+    if (packetIndex >= band.m_extent) return nullptr;
+    SSlot** directory = band.m_directories[packetIndex / kPacketsPerDirectory];
+    if (!directory) return nullptr;
+    const SSlot* table = directory[packetIndex % kPacketsPerDirectory / kSlotsPerTable];
+    if (!table) return nullptr;
+    const SSlot& slot = table[packetIndex % kSlotsPerTable];
+    return slot.m_data ? &slot : nullptr;
+}
+
+CBandStore::SSlot* CBandStore::Place(SBand& band, std::uint32_t packetIndex, EStoreResult& why) {
+    why = EStoreResult::MemoryFull;
+    SSlot**& directory = band.m_directories[packetIndex / kPacketsPerDirectory];
+    if (!directory) {
+        unsigned char* raw = m_pool.Acquire();
+        if (!raw) return nullptr;
+        ++band.m_slots;
+        directory = reinterpret_cast<SSlot**>(raw);
+        std::uninitialized_value_construct_n(directory, kTablesPerDirectory);
+    }
+    SSlot*& table = directory[packetIndex % kPacketsPerDirectory / kSlotsPerTable];
+    if (!table) {
+        unsigned char* raw = m_pool.Acquire();
+        if (!raw) return nullptr;
+        ++band.m_slots;
+        table = reinterpret_cast<SSlot*>(raw);
+        std::uninitialized_value_construct_n(table, kSlotsPerTable);
+    }
+    SSlot& slot = table[packetIndex % kSlotsPerTable];
+    if (!slot.m_data) {
+        slot.m_data = m_pool.Acquire();
+        if (!slot.m_data) return nullptr;
+        ++band.m_slots;
+        ++band.m_held;
+    }
+    return &slot;
 }
 
 void CBandStore::ReleasePackets(SBand& band) {
-    for (SSlot& slot : band.m_packets) m_pool.Release(slot.m_data);
-    band.m_packets.clear();
-    band.m_held = 0;
+    for (SSlot**& directory : band.m_directories) {
+        if (!directory) continue;
+        for (std::uint32_t t = 0; t < kTablesPerDirectory; ++t) {
+            SSlot* table = directory[t];
+            if (!table) continue;
+            for (std::uint32_t s = 0; s < kSlotsPerTable; ++s) m_pool.Release(table[s].m_data);
+            m_pool.Release(reinterpret_cast<unsigned char*>(table));
+        }
+        m_pool.Release(reinterpret_cast<unsigned char*>(directory));
+        directory = nullptr;
+    }
+    band.m_extent = band.m_prefix = band.m_held = band.m_slots = 0;
 }
 
 EStoreResult CBandStore::StorePacket(std::uint32_t bandIndex, std::uint32_t packetIndex,
                                      const unsigned char* dataArea, int length) {
     if (packetIndex >= kMaximumPacketIndex || length < 0 || length > CPacketPool::kSlotBytes)
         return EStoreResult::Refused;
-    SBand& band = Obtain(bandIndex);
-    m_hasLatest = true;
-    m_latest = bandIndex;
-    if (band.m_complete) {
-        band.m_complete = false;
-        band.m_declared = false;
-        band.m_sha256.clear();
-        band.m_checksumMark = m_endOfBandMark;
+    SBand* band = Obtain(bandIndex);
+    if (!band) return EStoreResult::Refused;
+    Touch(bandIndex, *band);
+    if (band->m_complete) {
+        // Printed before, or still to be digested: either way that content is done with.
+        ReleasePackets(*band);
+        band->m_complete = band->m_digested = band->m_declared = false;
+        band->m_sha256.clear();
+        band->m_checksumMark = m_endOfBandMark;
     }
-    if (packetIndex >= band.m_packets.size()) band.m_packets.resize(packetIndex + std::size_t{1});
-    SSlot& slot = band.m_packets[packetIndex];
-    if (!slot.m_data) {
-        slot.m_data = m_pool.Acquire();
-        if (!slot.m_data) return EStoreResult::MemoryFull;
-        ++band.m_held;
-    }
-    if (length > 0) std::memcpy(slot.m_data, dataArea, static_cast<std::size_t>(length));
-    slot.m_length = static_cast<std::uint32_t>(length);
+    EStoreResult why = EStoreResult::Stored;
+    SSlot* slot = Place(*band, packetIndex, why);
+    if (!slot) return why;
+    if (length > 0) std::memcpy(slot->m_data, dataArea, static_cast<std::size_t>(length));
+    slot->m_length = static_cast<std::uint32_t>(length);
+    band->m_extent = std::max(band->m_extent, packetIndex + 1);
+    while (band->m_prefix < band->m_extent && Find(*band, band->m_prefix)) ++band->m_prefix;
     return EStoreResult::Stored;
-}
-
-std::uint32_t CBandStore::FirstMissing(const SBand& band, std::uint32_t packets) {
-    const std::uint32_t present =
-        static_cast<std::uint32_t>(std::min<std::size_t>(packets, band.m_packets.size()));
-    for (std::uint32_t i = 0; i < present; ++i) {
-        if (!band.m_packets[i].m_data) return i;
-    }
-    return present;
 }
 
 SBandResult CBandStore::Judge(std::uint32_t bandIndex, const SBand& band,
@@ -97,7 +141,7 @@ SBandResult CBandStore::Judge(std::uint32_t bandIndex, const SBand& band,
         return result;
     }
     result.m_packetsHeld = band.m_held;
-    const std::uint32_t firstMissing = FirstMissing(band, packets);
+    const std::uint32_t firstMissing = std::min(band.m_prefix, packets);
     result.m_resendIndex = static_cast<std::int32_t>(firstMissing);
     result.m_currentMaximum = static_cast<std::int32_t>(firstMissing) - 1;
     if (firstMissing < packets) {
@@ -109,63 +153,89 @@ SBandResult CBandStore::Judge(std::uint32_t bandIndex, const SBand& band,
 
 SBandResult CBandStore::EndOfBand(std::uint32_t bandIndex, std::uint32_t packets,
                                   std::uint64_t bandBytes, std::uint32_t packetSize) {
-    SBand& band = Obtain(bandIndex);
-    m_hasLatest = true;
-    m_latest = bandIndex;
-    if (!band.m_complete) {
-        band.m_declared = true;
-        band.m_declaredPackets = packets;
+    SBand* band = Obtain(bandIndex);
+    if (!band) {
+        // No record left: judge it as a band of which nothing arrived, remembering nothing.
+        SBand nothing;
+        nothing.m_checksumMark = m_endOfBandMark;
+        return Judge(bandIndex, nothing, packets);
     }
-    SBandResult result = Judge(bandIndex, band, packets);
-    if (!band.m_complete && result.m_error == 0) {
-        CSha256 sha;
+    Touch(bandIndex, *band);
+    if (!band->m_complete) {
+        band->m_declared = true;
+        band->m_declaredPackets = packets;
+    }
+    SBandResult result = Judge(bandIndex, *band, packets);
+    // A band of no packets completes nothing: otherwise a flood of such commands alone would
+    // make a completion (a line of output and a statistics entry) each.
+    if (!band->m_complete && result.m_error == 0 && packets > 0) {
+        band->m_complete = true;
+        band->m_completePackets = packets;
+        band->m_packetSize = packetSize;
+        // The bytes the digest will take, counted now (cheap) so the answer carries them.
         std::uint64_t left = bandBytes;
-        for (std::uint32_t i = 0; i < packets && left > 0; ++i) {
-            const SSlot& slot = band.m_packets[i];
-            const std::uint64_t take = std::min<std::uint64_t>({packetSize, slot.m_length, left});
-            sha.Update(slot.m_data, static_cast<std::size_t>(take));
-            left -= take;
-        }
-        band.m_complete = true;
-        band.m_completePackets = packets;
-        band.m_completeBytes = bandBytes - left;
-        band.m_sha256 = Hex(sha.Final());
-        // The board has printed it: the memory goes back for the next band.
-        ReleasePackets(band);
-        if (m_spareTables.size() < kSpareTables) m_spareTables.push_back(std::move(band.m_packets));
-        band.m_packets = {};
+        for (std::uint32_t i = 0; i < packets && left > 0; ++i)
+            left -= std::min<std::uint64_t>({packetSize, Find(*band, i)->m_length, left});
+        band->m_completeBytes = bandBytes - left;
         ++m_bandsCompleted;
-        result = Judge(bandIndex, band, packets);
+        result = Judge(bandIndex, *band, packets);
         result.m_completedNow = true;
     }
-    band.m_checksumMark = m_checksumErrors;
+    band->m_checksumMark = m_checksumErrors;
     m_endOfBandMark = m_checksumErrors;
     return result;
 }
 
+SBandResult CBandStore::Digest(std::uint32_t bandIndex) {
+    const auto at = m_bands.find(bandIndex);
+    if (at == m_bands.end() || !at->second.m_complete || at->second.m_digested) return {};
+    SBand& band = at->second;
+    CSha256 sha;
+    std::uint64_t left = band.m_completeBytes;
+    for (std::uint32_t i = 0; i < band.m_completePackets && left > 0; ++i) {
+        const SSlot* slot = Find(band, i);
+        const std::uint64_t take =
+            std::min<std::uint64_t>({band.m_packetSize, slot->m_length, left});
+        sha.Update(slot->m_data, static_cast<std::size_t>(take));
+        left -= take;
+    }
+    static const char kDigits[] = "0123456789abcdef";
+    band.m_sha256.clear();
+    for (unsigned char byte : sha.Final()) {
+        band.m_sha256 += kDigits[byte >> 4];
+        band.m_sha256 += kDigits[byte & 15];
+    }
+    band.m_digested = true;
+    // The board has printed it: the memory goes back for the next band.
+    ReleasePackets(band);
+    return Judge(bandIndex, band, band.m_completePackets);
+}
+
 SBandResult CBandStore::Query() const {
     if (!m_hasLatest) return SBandResult{};
-    const auto at = m_bands.find(m_latest);
-    if (at == m_bands.end()) return SBandResult{};
+    return Query(m_latest);
+}
+
+SBandResult CBandStore::Query(std::uint32_t bandIndex) const {
+    auto at = m_bands.find(bandIndex);
+    if (at == m_bands.end()) {
+        if (!m_hasLatest) return SBandResult{};
+        at = m_bands.find(m_latest);
+        if (at == m_bands.end()) return SBandResult{};
+    }
     const SBand& band = at->second;
     // Before its EndOfBand the board knows only the highest packet seen so far.
-    const std::uint32_t packets = band.m_declared
-                                      ? band.m_declaredPackets
-                                      : static_cast<std::uint32_t>(band.m_packets.size());
-    return Judge(m_latest, band, packets);
+    const std::uint32_t packets = band.m_declared ? band.m_declaredPackets : band.m_extent;
+    return Judge(at->first, band, packets);
 }
 
 void CBandStore::Reset() {
-    for (auto& entry : m_bands) {
-        ReleasePackets(entry.second);
-        if (m_spareTables.size() < kSpareTables)
-            m_spareTables.push_back(std::move(entry.second.m_packets));
-    }
+    for (auto& entry : m_bands) ReleasePackets(entry.second);
     m_bands.clear();
     m_cached = nullptr;
     m_hasLatest = false;
     m_bandsCompleted = 0;
-    m_endOfBandMark = m_checksumErrors;
+    m_endOfBandMark = m_startMark = m_checksumErrors;
 }
 
 }  // namespace ferrolink::tools

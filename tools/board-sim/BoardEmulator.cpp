@@ -1,5 +1,6 @@
 #include "board-sim/BoardEmulator.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -41,14 +42,34 @@ CBoardEmulator::~CBoardEmulator() {
     ferrolink::platform::pcap_close(m_handle);
 }
 
-bool CBoardEmulator::Open(std::string& why) {
-    std::string device = m_options.m_interface;
+bool CBoardEmulator::InterfaceName(const std::string& given, std::string& device,
+                                   std::string& why) {
     const std::string prefix = "rpcap://";
-    if (device.compare(0, prefix.size(), prefix) == 0) device.erase(0, prefix.size());
+    device = given.compare(0, prefix.size(), prefix) == 0 ? given.substr(prefix.size()) : given;
+    // Linux takes names of 1 to 15 bytes without slashes or blanks; "." and ".." are the folder
+    // entries of /sys/class/net.
+    constexpr std::size_t kLongest = 15;
     if (device.empty()) {
         why = "no interface given";
-        return false;
+    } else if (device.size() > kLongest) {
+        why = "interface name longer than " + std::to_string(kLongest) + " bytes";
+    } else if (device == "." || device == "..") {
+        why = "\"" + device + "\" is not an interface name";
+    } else if (std::any_of(device.begin(), device.end(), [](char c) {
+                   const auto u = static_cast<unsigned char>(c);
+                   return u <= ' ' || u == 0x7F || c == '/' || c == ':';
+               })) {
+        why = "interface name with a slash, colon, blank or control character";
+    } else {
+        return true;
     }
+    device.clear();
+    return false;
+}
+
+bool CBoardEmulator::Open(std::string& why) {
+    std::string device;
+    if (!InterfaceName(m_options.m_interface, device, why)) return false;
     // Plain libpcap to open, for the buffer size that the Windows-shaped pcap_open cannot take:
     // a burst of print data must fit in the kernel's ring while the band before it is judged.
     char error[PCAP_ERRBUF_SIZE] = "";
@@ -60,6 +81,8 @@ bool CBoardEmulator::Open(std::string& why) {
     ::pcap_set_snaplen(handle, kSnapLength);
     ::pcap_set_promisc(handle, 1);
     ::pcap_set_timeout(handle, kReadTimeoutMs);
+    // Each frame as it comes: a reply must not wait for the kernel to fill or time out a block.
+    ::pcap_set_immediate_mode(handle, 1);
     ::pcap_set_buffer_size(handle, m_options.m_captureBufferBytes);
     const int status = ::pcap_activate(handle);
     if (status < 0) {
@@ -171,7 +194,14 @@ int CBoardEmulator::Impair(CImpairment& impairment, SImpairmentCounters& counts,
     } else {
         Bump(counts.m_reordered);
     }
-    for (int i = 0; i < copies; ++i) (fate.m_delay ? delayed : reordered).push_back(frame);
+    for (int i = 0; i < copies; ++i) {
+        if (m_heldBytes + frame.m_bytes.size() > kHeldBytesLimit) {
+            Bump(counts.m_dropped);
+            continue;
+        }
+        m_heldBytes += frame.m_bytes.size();
+        (fate.m_delay ? delayed : reordered).push_back(frame);
+    }
     return 0;
 }
 
@@ -180,6 +210,7 @@ void CBoardEmulator::ReleaseReceived(std::deque<SHeldFrame>& queue, Clock::time_
     while (!queue.empty() && queue.front().m_since <= upTo) {
         const SHeldFrame held = std::move(queue.front());
         queue.pop_front();
+        m_heldBytes -= held.m_bytes.size();
         Process(held.m_bytes.data(), static_cast<int>(held.m_bytes.size()), held.m_wireLength, now);
     }
 }
@@ -240,8 +271,9 @@ void CBoardEmulator::Command(std::uint16_t symbol, std::uint32_t frameIndex, std
                              const unsigned char* data, int dataLength, Clock::time_point now) {
     const int wordsNeeded = symbol == kSymbolEndOfBand ? 3 : symbol == kSymbolSetErrors ? 1 : 0;
     if (dataLength < wordsNeeded * 4) {
-        FLK_LOG(2) << "command 0x" << std::hex << symbol << std::dec << " with " << dataLength
-                   << " data bytes, needs " << wordsNeeded * 4;
+        if (MayLog())
+            FLK_LOG(2) << "command 0x" << std::hex << symbol << std::dec << " with " << dataLength
+                       << " data bytes, needs " << wordsNeeded * 4;
         Bump(m_counters.m_otherFrames);
         return;
     }
@@ -251,10 +283,10 @@ void CBoardEmulator::Command(std::uint16_t symbol, std::uint32_t frameIndex, std
             result = m_store.EndOfBand(frameIndex, Get32(data), Get32(data + 4), Get32(data + 8));
             if (result.m_error & kErrorLost) {
                 Bump(m_counters.m_lossesDetected);
-                FLK_LOG(1) << "band " << frameIndex << ": packets missing, resend from "
-                           << result.m_resendIndex;
+                if (MayLog())
+                    FLK_LOG(1) << "band " << frameIndex << ": packets missing, resend from "
+                               << result.m_resendIndex;
             }
-            if (result.m_completedNow) BandCompleted(result);
             break;
         case kSymbolReset:
             m_store.Reset();
@@ -267,13 +299,24 @@ void CBoardEmulator::Command(std::uint16_t symbol, std::uint32_t frameIndex, std
             result = m_store.Query();
             break;
         default:
-            result = m_store.Query();
+            result = m_store.Query(frameIndex);
             break;
     }
     m_lastSequence = sequence;
     Bump(m_counters.m_commandsAnswered);
     m_writer.Report(kSymbolStatusReply, frameIndex, sequence, StatusOf(result), m_reportFrame);
     SendReport(m_reportFrame, now);
+    // Answered first, digested after: the host's round trip never waits for the hash.
+    if (result.m_completedNow) BandCompleted(m_store.Digest(result.m_band));
+}
+
+bool CBoardEmulator::MayLog() {
+    if (m_logRecords < kLogRecordsPerSecond) {
+        ++m_logRecords;
+        return true;
+    }
+    ++m_logRecordsLeftOut;
+    return false;
 }
 
 void CBoardEmulator::BandCompleted(const SBandResult& result) {
@@ -281,6 +324,8 @@ void CBoardEmulator::BandCompleted(const SBandResult& result) {
         std::lock_guard<std::mutex> lock(m_bandsMutex);
         m_completedBands.push_back(
             {result.m_band, result.m_packets, result.m_bandBytes, result.m_sha256});
+        if (m_completedBands.size() > kBandsListed) m_completedBands.pop_front();
+        ++m_bandsCompletedTotal;
     }
     FLK_LOG(1) << "band " << result.m_band << " complete";
     if (m_options.m_events) {
@@ -321,6 +366,7 @@ void CBoardEmulator::ReleaseSent(std::deque<SHeldFrame>& queue, Clock::time_poin
     while (!queue.empty() && queue.front().m_since <= upTo) {
         const SHeldFrame held = std::move(queue.front());
         queue.pop_front();
+        m_heldBytes -= held.m_bytes.size();
         Transmit(held.m_bytes.data(), static_cast<int>(held.m_bytes.size()));
     }
 }
@@ -351,6 +397,14 @@ void CBoardEmulator::Tick(Clock::time_point now) {
         const auto interval = std::chrono::milliseconds(m_options.m_reportIntervalMs);
         // Keep the rhythm, but after a stall start again from now rather than catch up.
         m_nextReport = m_nextReport + interval > now ? m_nextReport + interval : now + interval;
+    }
+    if (now >= m_nextLogWindow) {
+        if (m_logRecordsLeftOut > 0) {
+            FLK_LOG(1) << m_logRecordsLeftOut << " log records left out in the last second";
+            m_logRecordsLeftOut = 0;
+        }
+        m_logRecords = 0;
+        m_nextLogWindow = now + std::chrono::seconds(1);
     }
     if (m_handle && now >= m_nextCaptureStatistics) {
         RefreshCaptureStatistics();
@@ -395,7 +449,8 @@ SEmulatorStatistics CBoardEmulator::Statistics() const {
     s.m_receiveImpairment = Snapshot(m_receiveCounts);
     s.m_sendImpairment = Snapshot(m_sendCounts);
     std::lock_guard<std::mutex> lock(m_bandsMutex);
-    s.m_bands = m_completedBands;
+    s.m_bands.assign(m_completedBands.begin(), m_completedBands.end());
+    s.m_bandsCompleted = m_bandsCompletedTotal;
     return s;
 }
 

@@ -53,12 +53,23 @@ public:
     static constexpr std::uint32_t kRequestableErrors = kFatalMask | 0x3F00u;
     // A reordered frame waits for the next frame of its direction, but never longer than this.
     static constexpr int kReorderHoldMs = 20;
+    // Frames held back by the impairment (delayed or reordered, both directions) take at most
+    // this much memory; a frame that would exceed it is dropped instead, and counted so.
+    static constexpr std::size_t kHeldBytesLimit = std::size_t{16} << 20;
+    // Completed bands listed in the statistics: the most recent ones; the count covers all.
+    static constexpr std::size_t kBandsListed = 4096;
+    // Log records a flood of frames can cause (bad commands, losses): at most this many per
+    // second, then one record saying how many were left out.
+    static constexpr int kLogRecordsPerSecond = 20;
 
     explicit CBoardEmulator(const SBoardEmulatorOptions& options);
     ~CBoardEmulator();
     CBoardEmulator(const CBoardEmulator&) = delete;
     CBoardEmulator& operator=(const CBoardEmulator&) = delete;
 
+    // The device an interface option names ("eth1" or "rpcap://eth1"): false, with the reason,
+    // for a name no Linux interface can have (empty, too long, a slash, blanks or controls).
+    static bool InterfaceName(const std::string& given, std::string& device, std::string& why);
     // Opens the interface of the calling thread's network namespace. False with the reason.
     bool Open(std::string& why);
     // Receives, answers and reports until Stop. False when the capture fails or nothing is open.
@@ -110,6 +121,8 @@ private:
     void Command(std::uint16_t symbol, std::uint32_t frameIndex, std::uint32_t sequence,
                  const unsigned char* data, int dataLength, Clock::time_point now);
     void BandCompleted(const SBandResult& result);
+    // False when this second's share of log records is spent (the record is then left out).
+    bool MayLog();
     SBoardStatus StatusOf(const SBandResult& result) const;
     // Decides the frame's fate in one direction: 0 when it is dropped or held back (in `delayed`
     // or `reordered`), else how many copies go on now.
@@ -140,13 +153,18 @@ private:
     Clock::time_point m_nextCaptureStatistics{};
     std::deque<SHeldFrame> m_receiveDelayed, m_receiveReordered;
     std::deque<SHeldFrame> m_sendDelayed, m_sendReordered;
+    std::size_t m_heldBytes = 0;  // in the four queues above
+    int m_logRecords = 0;         // in the current second
+    std::uint64_t m_logRecordsLeftOut = 0;
+    Clock::time_point m_nextLogWindow{};
 
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_statisticsRequested{false};
     SCounters m_counters;
     SImpairmentCounters m_receiveCounts, m_sendCounts;
     mutable std::mutex m_bandsMutex;
-    std::vector<SCompletedBand> m_completedBands;  // guarded by m_bandsMutex
+    std::deque<SCompletedBand> m_completedBands;  // guarded by m_bandsMutex
+    std::uint64_t m_bandsCompletedTotal = 0;      // guarded by m_bandsMutex
 };
 
 }  // namespace ferrolink::tools

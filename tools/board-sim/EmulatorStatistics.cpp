@@ -1,5 +1,6 @@
 #include "board-sim/EmulatorStatistics.h"
 
+#include <nlohmann/json.hpp>
 #include <ostream>
 
 namespace ferrolink::tools {
@@ -10,12 +11,6 @@ void WriteCounts(std::ostream& out, const char* title, const SImpairmentCounts& 
     out << "  " << title << ": dropped " << c.m_dropped << ", corrupted " << c.m_corrupted
         << ", duplicated " << c.m_duplicated << ", reordered " << c.m_reordered << ", delayed "
         << c.m_delayed << '\n';
-}
-
-void WriteCountsJson(std::ostream& out, const char* name, const SImpairmentCounts& c) {
-    out << "  \"" << name << "\": {\"dropped\": " << c.m_dropped
-        << ", \"corrupted\": " << c.m_corrupted << ", \"duplicated\": " << c.m_duplicated
-        << ", \"reordered\": " << c.m_reordered << ", \"delayed\": " << c.m_delayed << "},\n";
 }
 
 }  // namespace
@@ -34,7 +29,9 @@ void SEmulatorStatistics::WriteText(std::ostream& out) const {
         << ", dropped by the interface " << m_captureInterfaceDropped << '\n';
     WriteCounts(out, "impairment of received frames", m_receiveImpairment);
     WriteCounts(out, "impairment of sent reports", m_sendImpairment);
-    out << "  bands completed: " << m_bands.size() << '\n';
+    out << "  bands completed: " << m_bandsCompleted;
+    if (m_bandsCompleted > m_bands.size()) out << " (the last " << m_bands.size() << " listed)";
+    out << '\n';
     for (const SCompletedBand& band : m_bands) {
         out << "  band " << band.m_band << ": " << band.m_packets << " packets, " << band.m_bytes
             << " bytes, sha256 " << band.m_sha256 << '\n';
@@ -43,28 +40,36 @@ void SEmulatorStatistics::WriteText(std::ostream& out) const {
 }
 
 void SEmulatorStatistics::WriteJson(std::ostream& out) const {
-    out << "{\n"
-        << "  \"frames_received\": " << m_framesReceived << ",\n"
-        << "  \"print_frames\": " << m_printFrames << ",\n"
-        << "  \"checksum_errors\": " << m_checksumErrors << ",\n"
-        << "  \"losses_detected\": " << m_lossesDetected << ",\n"
-        << "  \"reports_sent\": " << m_reportsSent << ",\n"
-        << "  \"commands_answered\": " << m_commandsAnswered << ",\n"
-        << "  \"packets_refused\": " << m_refusedPackets << ",\n"
-        << "  \"other_frames\": " << m_otherFrames << ",\n"
-        << "  \"capture\": {\"received\": " << m_captureReceived
-        << ", \"dropped\": " << m_captureDropped
-        << ", \"interface_dropped\": " << m_captureInterfaceDropped << "},\n";
-    WriteCountsJson(out, "impairment_received", m_receiveImpairment);
-    WriteCountsJson(out, "impairment_sent", m_sendImpairment);
-    out << "  \"bands\": [";
-    for (std::size_t i = 0; i < m_bands.size(); ++i) {
-        const SCompletedBand& band = m_bands[i];
-        out << (i ? ",\n    " : "\n    ") << "{\"band\": " << band.m_band
-            << ", \"packets\": " << band.m_packets << ", \"bytes\": " << band.m_bytes
-            << ", \"sha256\": \"" << band.m_sha256 << "\"}";
+    const auto counts = [](const SImpairmentCounts& c) {
+        return nlohmann::ordered_json{{"dropped", c.m_dropped},
+                                      {"corrupted", c.m_corrupted},
+                                      {"duplicated", c.m_duplicated},
+                                      {"reordered", c.m_reordered},
+                                      {"delayed", c.m_delayed}};
+    };
+    nlohmann::ordered_json json{{"frames_received", m_framesReceived},
+                                {"print_frames", m_printFrames},
+                                {"checksum_errors", m_checksumErrors},
+                                {"losses_detected", m_lossesDetected},
+                                {"reports_sent", m_reportsSent},
+                                {"commands_answered", m_commandsAnswered},
+                                {"packets_refused", m_refusedPackets},
+                                {"other_frames", m_otherFrames},
+                                {"capture",
+                                 {{"received", m_captureReceived},
+                                  {"dropped", m_captureDropped},
+                                  {"interface_dropped", m_captureInterfaceDropped}}},
+                                {"impairment_received", counts(m_receiveImpairment)},
+                                {"impairment_sent", counts(m_sendImpairment)},
+                                {"bands_completed", m_bandsCompleted},
+                                {"bands", nlohmann::ordered_json::array()}};
+    for (const SCompletedBand& band : m_bands) {
+        json["bands"].push_back({{"band", band.m_band},
+                                 {"packets", band.m_packets},
+                                 {"bytes", band.m_bytes},
+                                 {"sha256", band.m_sha256}});
     }
-    out << (m_bands.empty() ? "]\n" : "\n  ]\n") << "}\n";
+    out << json.dump(2) << '\n';
     out.flush();
 }
 

@@ -39,7 +39,8 @@ struct SEmulatorStatistics {
     std::uint64_t m_captureInterfaceDropped = 0;
     SImpairmentCounts m_receiveImpairment;
     SImpairmentCounts m_sendImpairment;
-    std::vector<SCompletedBand> m_bands;  // in order of completion
+    std::uint64_t m_bandsCompleted = 0;   // all of them, listed or not
+    std::vector<SCompletedBand> m_bands;  // the most recent, in order of completion
 
     void WriteText(std::ostream& out) const;
     void WriteJson(std::ostream& out) const;

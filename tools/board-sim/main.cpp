@@ -12,6 +12,7 @@
 
 #include "board-sim/BoardEmulator.h"
 #include "board-sim/ConsoleLog.h"
+#include "common/BoardProtocol.h"
 
 namespace {
 
@@ -52,9 +53,18 @@ int main(int argc, char** argv) {
         "Emulates the printer board on one Ethernet interface: stores print data by band, "
         "answers EndOfBand, StatusQuery, Reset and SetErrors, sends periodic reports.",
         "ferrolink-board-sim"};
+    char version[96];
+    std::snprintf(version, sizeof version, "ferrolink-board-sim %s (board firmware version %u.%u)",
+                  FERROLINK_VERSION, ferrolink::tools::kBoardVersion >> 16,
+                  ferrolink::tools::kBoardVersion & 0xFFFFu);
+    app.set_version_flag("--version", std::string(version));
     app.add_option("-i,--interface", options.m_interface,
                    "Interface the host's frames arrive on (eth1 or rpcap://eth1)")
-        ->required();
+        ->required()
+        ->check([](const std::string& given) {
+            std::string device, why;
+            return CBoardEmulator::InterfaceName(given, device, why) ? std::string() : why;
+        });
     app.add_option("--first-byte", firstByte, "First byte of the board MAC (then 34:56:78:9A:BC)")
         ->check(CLI::Range(0u, 255u))
         ->capture_default_str();
@@ -96,6 +106,8 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::cerr << app.get_name() << ": " << e.what() << "\n\n" << app.help() << std::endl;

@@ -54,14 +54,16 @@ TEST_F(BandStoreTest, CompleteBandIsCutToPacketSizeAndBandBytes) {
     EXPECT_EQ(Verdict(0, 3, 2, 3), Of(r));
     EXPECT_TRUE(r.m_complete && r.m_completedNow);
     EXPECT_EQ(250u, r.m_bandBytes);
-    EXPECT_EQ(Sha(expected), r.m_sha256);
-    EXPECT_EQ(0u, m_store.PacketsHeld()) << "a printed band gives its memory back";
+    EXPECT_NE(0u, m_store.SlotsInUse()) << "held until digested, after the answer";
+    EXPECT_EQ(Sha(expected), m_store.Digest(4).m_sha256);
+    EXPECT_EQ("", m_store.Digest(4).m_sha256) << "digested once";
+    EXPECT_EQ(0u, m_store.SlotsInUse()) << "a printed band gives its memory back";
 
     // The host repeats EndOfBand when the reply was lost: same answer, not a second band.
     const SBandResult again = m_store.EndOfBand(4, 3, 250, 100);
     EXPECT_EQ(Of(r), Of(again));
     EXPECT_TRUE(again.m_complete && !again.m_completedNow);
-    EXPECT_EQ(r.m_sha256, again.m_sha256);
+    EXPECT_EQ(Sha(expected), again.m_sha256);
     EXPECT_EQ(1u, m_store.BandsCompleted());
 }
 
@@ -71,6 +73,10 @@ TEST_F(BandStoreTest, FirstMissingPacketGivesTheLostBitAndTheResendIndex) {
     Store(9, 3);  // now only the tail is missing
     EXPECT_EQ(Verdict(kErrorLost, 6, 5, 6), Of(m_store.EndOfBand(9, 8, 480, 60)));
     EXPECT_EQ(Verdict(kErrorLost, 0, -1, 0), Of(m_store.EndOfBand(77, 2, 10, 5))) << "none of it";
+    // Bands in flight side by side: each is asked about by its number, the latest by default.
+    EXPECT_EQ(Verdict(kErrorLost, 6, 5, 6), Of(m_store.Query(9)));
+    EXPECT_EQ(77u, m_store.Query(12345).m_band);
+    EXPECT_FALSE(m_store.EndOfBand(78, 0, 0, 60).m_complete) << "no packets, nothing printed";
 }
 
 TEST_F(BandStoreTest, ChecksumBitOnlyForErrorsSinceTheBandsLastEndOfBand) {
@@ -98,14 +104,15 @@ TEST_F(BandStoreTest, DuplicatesReplaceQueryChangesNothingAndAFrameAfterCompleti
     EXPECT_FALSE(m_store.Query().m_complete) << "only EndOfBand completes a band";
     Bytes band = Area(60, 60, 50), other = Area();
     for (int p = 1; p <= 2; ++p) band.insert(band.end(), other.begin(), other.end());
-    EXPECT_EQ(Sha(band), m_store.EndOfBand(6, 3, 180, 60).m_sha256);
+    EXPECT_TRUE(m_store.EndOfBand(6, 3, 180, 60).m_completedNow);
+    EXPECT_EQ(Sha(band), m_store.Digest(6).m_sha256);
 
     Store(6, 1);
     EXPECT_EQ(Verdict(kErrorLost, 0, -1, 1), Of(m_store.EndOfBand(6, 2, 120, 60)))
         << "packet 0 went with the printed band";
     m_store.NoteChecksumError();
     m_store.Reset();
-    EXPECT_EQ(0u, m_store.PacketsHeld());
+    EXPECT_EQ(0u, m_store.SlotsInUse());
     EXPECT_EQ(0u, m_store.BandsCompleted());
     EXPECT_EQ(0u, m_store.Query().m_band);
     Store(6, 1);
@@ -113,34 +120,48 @@ TEST_F(BandStoreTest, DuplicatesReplaceQueryChangesNothingAndAFrameAfterCompleti
         << "the checksum error before the reset is forgotten";
 }
 
-TEST_F(BandStoreTest, RefusesWhatWouldGrowWithoutBound) {
-    // A full memory is the emulator test's; here the limits no memory size lifts.
+TEST_F(BandStoreTest, WhatAFrameCanGrowStaysWithinTheBoardMemory) {
     const Bytes area = Area(), huge(CPacketPool::kSlotBytes + 1);
     EXPECT_EQ(EStoreResult::Refused,
               m_store.StorePacket(1, CBandStore::kMaximumPacketIndex, area.data(), 60));
     EXPECT_EQ(EStoreResult::Refused,
               m_store.StorePacket(1, 0, huge.data(), static_cast<int>(huge.size())));
+
+    // The highest index costs a directory, a table and a data slot, not a table of 2^20 entries;
+    // 4 MiB of board memory (2048 slots) runs out after 682 such bands, and says so.
+    CBandStore small(2048);
+    const std::uint32_t last = CBandStore::kMaximumPacketIndex - 1;
+    std::uint32_t band = 0;
+    while (small.StorePacket(band, last, area.data(), 60) == EStoreResult::Stored) ++band;
+    EXPECT_EQ(682u, band);
+    EXPECT_LE(small.SlotsInUse(), 2048u);
+    EXPECT_EQ(Verdict(kErrorLost, 0, -1, 1), Of(small.EndOfBand(0, last + 1, 0, 60)));
+    small.Reset();
+    EXPECT_EQ(0u, small.SlotsInUse());
+
+    // A flood of commands for bands never sent keeps a bounded number of band records, and the
+    // bands that hold packets are never the ones forgotten.
+    small.StorePacket(7, 0, area.data(), 60);
+    for (std::uint32_t b = 100; b < 100 + 3 * CBandStore::kMaximumBands; ++b)
+        EXPECT_EQ(kErrorLost, small.EndOfBand(b, 1, 60, 60).m_error);
+    EXPECT_EQ(CBandStore::kMaximumBands, small.BandsKnown());
+    EXPECT_EQ(Verdict(kErrorLost, 1, 0, 1), Of(small.EndOfBand(7, 2, 120, 60)));
 }
 
-TEST(Sha256Test, FipsVectorsAndPiecesThatStraddleTheBlocks) {
-    const auto hex = [](const std::string& text) {
-        return CSha256::Hex(reinterpret_cast<const unsigned char*>(text.data()), text.size());
-    };
-    EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", hex("abc"));
-    // 56 bytes: the length no longer fits the first block, padding takes a second one.
-    EXPECT_EQ("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1",
-              hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"));
-
-    const Bytes data = Area(1000, 1000, 3);
-    CSha256 whole;
-    whole.Update(data.data(), data.size());
-    const auto digest = whole.Final();
-    for (std::size_t piece : {1u, 63u, 65u}) {
-        CSha256 sha;
-        for (std::size_t at = 0; at < data.size(); at += piece)
-            sha.Update(data.data() + at, std::min(piece, data.size() - at));
-        EXPECT_EQ(digest, sha.Final()) << "pieces of " << piece;
-    }
+TEST(Sha256Test, DigestInPiecesCopiesAndAFreshStartAfterFinal) {
+    const std::string abc = "abc";
+    const auto* bytes = reinterpret_cast<const unsigned char*>(abc.data());
+    EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
+              CSha256::Hex(bytes, 3));
+    CSha256 sha;
+    sha.Update(bytes, 1);
+    CSha256 copy = sha;  // carries on from "a"
+    sha.Update(bytes + 1, 2);
+    copy.Update(bytes + 1, 2);
+    const auto digest = sha.Final();
+    EXPECT_EQ(digest, copy.Final());
+    sha.Update(bytes, 3);
+    EXPECT_EQ(digest, sha.Final()) << "Final starts a new digest";
 }
 
 }  // namespace

@@ -138,12 +138,12 @@ TEST_F(BoardEmulatorTest, RequestedErrorsAndAFullMemoryStayUntilReset) {
     EXPECT_EQ(2u, Word(m_sent.back(), 20));
 
     options = {};
-    options.m_boardMemoryBytes = 2 << 20;  // 1024 packets
+    options.m_boardMemoryBytes = 2 << 20;  // 1024 slots: 1015 packets and their 9 table slots
     Make(options);
-    for (std::uint32_t p = 0; p <= 1024; ++p) Offer(kSymbolPrintData, 1, p, {}, 1);
+    for (std::uint32_t p = 0; p < 1024; ++p) Offer(kSymbolPrintData, 1, p, {}, 1);
     Offer(kSymbolStatusQuery, 1, 1);
     EXPECT_TRUE(LastReply().m_b2_L2_Wr_DDR2_over);
-    EXPECT_EQ(1u, m_board->Statistics().m_refusedPackets);
+    EXPECT_EQ(9u, m_board->Statistics().m_refusedPackets);
     Offer(kSymbolReset, 0, 2);
     Offer(kSymbolPrintData, 1, 0, {}, 1);
     Offer(kSymbolEndOfBand, 1, 3, {1, 60, 60});
@@ -175,6 +175,12 @@ TEST_F(BoardEmulatorTest, ImpairmentOnBothDirections) {
     EXPECT_TRUE(m_sent.empty());
     m_board->Tick(m_now + std::chrono::milliseconds(100));
     EXPECT_EQ(1u, m_sent.size());
+    // A long delay under a flood holds at most kHeldBytesLimit; the rest is dropped, and counted.
+    Frame big(2000, 0);
+    std::memcpy(big.data(), m_board->BoardMac(), 6);
+    const std::size_t fit = CBoardEmulator::kHeldBytesLimit / big.size();
+    for (std::size_t i = 0; i < fit + 100; ++i) m_board->OfferFrame(big.data(), 2000, 2000, m_now);
+    EXPECT_EQ(100u, m_board->Statistics().m_receiveImpairment.m_dropped);
 
     // Reorder: a frame goes after the one that follows it.
     options.m_impairment = {};
