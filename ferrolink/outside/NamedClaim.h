@@ -1,7 +1,8 @@
 // An exclusive claim on a name across the processes of this machine, released when its holder
 // ends, even when killed. On Linux: an exclusive flock on a file in the lock folder; the kernel
 // drops the lock when the holding descriptor closes. The lock belongs to the open file, so a
-// second claim in the same process fails too.
+// second claim in the same process fails too. On Windows: a named mutex, whose name lives while a
+// handle to it is open.
 //
 // Any local user who can open the lock folder can hold a claim, as with a named object on other
 // systems: the claim keeps processes from taking one board twice, it is no access control.
@@ -32,6 +33,10 @@ public:
     static std::string LockDirectory();
 
 private:
+    // Records and logs a refusal; false, for Acquire to return.
+    bool Refuse(const std::string& name, const std::string& why);
+    void Granted();
+
     int m_fd = -1;
     std::string m_refusal;
 };

@@ -17,7 +17,7 @@ struct SPacketAdapterEntry {
     std::string description;
 };
 
-// Every operation returns 0 on success or the errno value of its failure.
+// Every operation returns 0 on success or the system's error code of its failure.
 class IPacketDriverBackend {
 public:
     virtual ~IPacketDriverBackend() = default;
@@ -40,7 +40,21 @@ void SetPacketDriverBackendForTesting(IPacketDriverBackend* backend);
 
 namespace detail {
 extern std::atomic<IPacketDriverBackend*> g_packetDriverBackend;  // null: the system's
-}
+
+// What each system supplies to the shared packet-driver calls: its own backend, its error code
+// for each kind of refusal the calls make themselves, and where its last-error value lives.
+enum class EDriverError {
+    InvalidParameter,
+    BadHandle,
+    BufferTooSmall,
+    NoSuchAdapter,
+    NoMemory,
+    NotSupported
+};
+IPacketDriverBackend& SystemPacketDriverBackend();
+unsigned long SystemErrorCode(EDriverError kind);
+void SystemLastError_Set(unsigned long code);
+}  // namespace detail
 
 // The system reports speeds in Mbit/s, with 0 or -1 (all bits set) for "unknown": false for
 // those, otherwise the speed in bits per second.

@@ -12,15 +12,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 
-#include <ferrolink/outside/CustomBoostLog.h>
 
 namespace {
-
-std::mutex g_refusalMutex;
-std::string g_lastRefusal;
 
 // Names become file names: keep them to a safe alphabet.
 std::string FileNameFor(const std::string& name) {
@@ -157,14 +152,8 @@ std::string CNamedClaim::LockDirectory() {
     return "/run/lock/ferrolink";
 }
 
-std::string CNamedClaim::LastRefusal() {
-    std::lock_guard<std::mutex> lock(g_refusalMutex);
-    return g_lastRefusal;
-}
-
 bool CNamedClaim::Acquire(const std::string& name) {
     Release();
-    m_refusal.clear();
     const std::string dir = LockDirectory();
     const std::string file = FileNameFor(name);
     const std::string path = dir + "/" + file;
@@ -204,20 +193,10 @@ bool CNamedClaim::Acquire(const std::string& name) {
             why = "the claim file " + path + " cannot be locked: " + ErrorText(errno);
         }
     }
-    if (!why.empty()) {
-        m_refusal = why;
-        // Once per change: a held board is heard again and again while a search listens.
-        std::lock_guard<std::mutex> lock(g_refusalMutex);
-        if (why != g_lastRefusal) {
-            g_lastRefusal = why;
-            FLK_LOG(2) << "claim " << name << " refused: " << why;
-        }
-        return false;
-    }
+    if (!why.empty()) return Refuse(name, why);
     WriteHolder(dirFd.Get(), file, status);
     m_fd = fd.Take();
-    std::lock_guard<std::mutex> lock(g_refusalMutex);
-    g_lastRefusal.clear();
+    Granted();
     return true;
 }
 

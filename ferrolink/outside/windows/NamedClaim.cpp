@@ -8,8 +8,7 @@
 #include <windows.h>
 
 #include <cstdint>
-
-#include <ferrolink/outside/CustomBoostLog.h>
+#include <string>
 
 namespace {
 
@@ -41,18 +40,18 @@ bool CNamedClaim::Acquire(const std::string& name) {
     Release();
     const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, KernelName(name).c_str());
     const DWORD error = ::GetLastError();
-    if (!mutex) {
-        // Access denied: the name exists, made by a holder running under another account.
-        if (error != ERROR_ACCESS_DENIED)
-            FLK_LOG(2) << "cannot make the claim " << name << ": error = " << error;
-        return false;
-    }
+    // Access denied: the name exists, made by a holder running under another account.
+    if (!mutex && error == ERROR_ACCESS_DENIED)
+        return Refuse(name, "the board is held by a process of another user");
+    if (!mutex)
+        return Refuse(name, "the claim cannot be made: Windows error " + std::to_string(error));
     const auto value = reinterpret_cast<std::intptr_t>(mutex);
     if (error == ERROR_ALREADY_EXISTS || value < 0 || value > INT32_MAX) {
         ::CloseHandle(mutex);
-        return false;
+        return Refuse(name, "the board is held by another process");
     }
     m_fd = static_cast<int>(value);
+    Granted();
     return true;
 }
 

@@ -1,3 +1,5 @@
+// The packet driver's backend on Linux: adapter names from the capture library, the MAC address,
+// link type and speed from interface ioctls and ethtool; error codes are errno values.
 #include <ferrolink/platform/PacketDriver.h>
 
 #include <linux/ethtool.h>
@@ -8,10 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <new>
 
 #include <ferrolink/platform/PacketDriverBackend.h>
 #include <ferrolink/platform/PcapExtensions.h>
@@ -19,14 +19,6 @@
 namespace ferrolink::platform {
 
 namespace {
-
-thread_local unsigned long t_lastError = 0;
-
-bool Fail(int error) {
-    t_lastError = static_cast<unsigned long>(error);
-    errno = error;
-    return false;
-}
 
 bool CopyName(const std::string& name, char (&to)[IFNAMSIZ]) {
     if (name.empty() || name.size() >= IFNAMSIZ) return false;
@@ -144,128 +136,37 @@ public:
     }
 };
 
-CLinuxPacketDriverBackend g_linuxBackend;
-
-IPacketDriverBackend& Backend() {
-    IPacketDriverBackend* backend = detail::g_packetDriverBackend.load(std::memory_order_acquire);
-    return backend ? *backend : g_linuxBackend;
-}
-
-// What the caller holds is the ADAPTER part; the backend stays with the adapter so that a test
-// replacing the backend cannot send a descriptor to the wrong one.
-struct SAdapterObject : ADAPTER {
-    IPacketDriverBackend* backend;
-};
-
-SAdapterObject* Object(ADAPTER* adapter) {
-    return static_cast<SAdapterObject*>(adapter);
-}
-
-bool Usable(ADAPTER* adapter) {
-    if (!adapter) return Fail(EINVAL);
-    if (adapter->hFile == INVALID_HANDLE_VALUE) return Fail(EBADF);
-    return true;
-}
-
 }  // namespace
 
 namespace detail {
-std::atomic<IPacketDriverBackend*> g_packetDriverBackend{nullptr};
+
+IPacketDriverBackend& SystemPacketDriverBackend() {
+    static CLinuxPacketDriverBackend backend;
+    return backend;
 }
 
-bool LinkSpeed_FromMbps(std::uint32_t mbps, std::uint64_t& bitsPerSecond) {
-    if (mbps == 0 || mbps == static_cast<std::uint32_t>(SPEED_UNKNOWN)) return false;
-    bitsPerSecond = static_cast<std::uint64_t>(mbps) * 1000000u;
-    return true;
-}
-
-bool PacketGetAdapterNames(char* buffer, unsigned long* size) {
-    if (!size) return Fail(EINVAL);
-    std::vector<SPacketAdapterEntry> adapters;
-    const int error = Backend().Adapters_List(adapters);
-    if (error != 0) return Fail(error);
-    // A name with an inner zero, or an empty one, would cut the block in the wrong place.
-    std::string block;
-    for (const auto& a : adapters)
-        if (!a.name.empty() && a.name.find('\0') == std::string::npos)
-            block.append(a.name).push_back('\0');
-    block.push_back('\0');
-    for (const auto& a : adapters)
-        if (!a.name.empty() && a.name.find('\0') == std::string::npos)
-            block.append(a.description.c_str()).push_back('\0');
-    block.push_back('\0');
-    if (!buffer || *size < block.size()) {
-        *size = static_cast<unsigned long>(block.size());
-        return Fail(ERANGE);
+unsigned long SystemErrorCode(EDriverError kind) {
+    switch (kind) {
+        case EDriverError::InvalidParameter:
+            return EINVAL;
+        case EDriverError::BadHandle:
+            return EBADF;
+        case EDriverError::BufferTooSmall:
+            return ERANGE;
+        case EDriverError::NoSuchAdapter:
+            return ENODEV;
+        case EDriverError::NoMemory:
+            return ENOMEM;
+        case EDriverError::NotSupported:
+            return EOPNOTSUPP;
     }
-    std::memcpy(buffer, block.data(), block.size());
-    *size = static_cast<unsigned long>(block.size());
-    return true;
+    return EINVAL;
 }
 
-ADAPTER* PacketOpenAdapter(const char* name) {
-    if (!name || !*name) {
-        Fail(EINVAL);
-        return nullptr;
-    }
-    const std::size_t length = std::strlen(name);
-    if (length >= ADAPTER_NAME_LENGTH) {
-        Fail(ENODEV);
-        return nullptr;
-    }
-    IPacketDriverBackend& backend = Backend();
-    int handle = INVALID_HANDLE_VALUE;
-    const int error = backend.Adapter_Open(name, handle);
-    if (error != 0) {
-        Fail(error);
-        return nullptr;
-    }
-    auto* adapter = new (std::nothrow) SAdapterObject{};
-    if (!adapter) {
-        backend.Adapter_Close(handle);
-        Fail(ENOMEM);
-        return nullptr;
-    }
-    adapter->hFile = handle;
-    std::memcpy(adapter->Name, name, length + 1);
-    adapter->backend = &backend;
-    return adapter;
+void SystemLastError_Set(unsigned long code) {
+    errno = static_cast<int>(code);
 }
 
-void PacketCloseAdapter(ADAPTER* adapter) {
-    if (!adapter) return;
-    SAdapterObject* object = Object(adapter);
-    if (object->hFile != INVALID_HANDLE_VALUE) object->backend->Adapter_Close(object->hFile);
-    delete object;
-}
-
-bool PacketRequest(ADAPTER* adapter, bool set, PACKET_OID_DATA* data) {
-    if (!Usable(adapter)) return false;
-    if (!data) return Fail(EINVAL);
-    if (set || data->Oid != OID_802_3_CURRENT_ADDRESS) return Fail(EOPNOTSUPP);
-    unsigned char address[6];
-    if (data->Length < sizeof address) return Fail(ERANGE);
-    const int error =
-        Object(adapter)->backend->CurrentAddress_Get(adapter->hFile, adapter->Name, address);
-    if (error != 0) return Fail(error);
-    unsigned char* bytes = data->Data;
-    std::memcpy(bytes, address, sizeof address);
-    data->Length = sizeof address;
-    return true;
-}
-
-bool PacketGetNetType(ADAPTER* adapter, NetType* type) {
-    if (!Usable(adapter)) return false;
-    if (!type) return Fail(EINVAL);
-    NetType answer{};
-    const int error = Object(adapter)->backend->NetType_Get(adapter->hFile, adapter->Name, answer);
-    if (error != 0) return Fail(error);
-    *type = answer;
-    return true;
-}
-
-unsigned long GetLastError() {
-    return t_lastError;
-}
+}  // namespace detail
 
 }  // namespace ferrolink::platform

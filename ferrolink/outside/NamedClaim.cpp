@@ -1,0 +1,36 @@
+// What every system's claim shares: why the last claim was refused, kept for the process and
+// logged once per change.
+#include <ferrolink/outside/NamedClaim.h>
+
+#include <mutex>
+
+#include <ferrolink/outside/CustomBoostLog.h>
+
+namespace {
+
+std::mutex g_refusalMutex;
+std::string g_lastRefusal;
+
+}  // namespace
+
+std::string CNamedClaim::LastRefusal() {
+    std::lock_guard<std::mutex> lock(g_refusalMutex);
+    return g_lastRefusal;
+}
+
+bool CNamedClaim::Refuse(const std::string& name, const std::string& why) {
+    m_refusal = why;
+    // Once per change: a held board is heard again and again while a search listens.
+    std::lock_guard<std::mutex> lock(g_refusalMutex);
+    if (why != g_lastRefusal) {
+        g_lastRefusal = why;
+        FLK_LOG(2) << "claim " << name << " refused: " << why;
+    }
+    return false;
+}
+
+void CNamedClaim::Granted() {
+    m_refusal.clear();
+    std::lock_guard<std::mutex> lock(g_refusalMutex);
+    g_lastRefusal.clear();
+}
