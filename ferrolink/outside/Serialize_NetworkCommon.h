@@ -3,8 +3,9 @@
 // the board detection and the shared capture handle reach them through the global object
 // OC_NetworkCommon.
 //
-// Stored in an INI file: $FERROLINK_CONFIG if set, else $XDG_CONFIG_HOME/ferrolink/network.ini,
-// else ~/.config/ferrolink/network.ini:
+// Stored in an INI file: $FERROLINK_CONFIG if set, else on Linux
+// $XDG_CONFIG_HOME/ferrolink/network.ini or ~/.config/ferrolink/network.ini, on Windows
+// %APPDATA%\ferrolink\network.ini:
 //     [Network]
 //     PreviousPCapDeviceName=rpcap://eth1
 //     [SoftwareMac]
@@ -14,8 +15,8 @@
 // once. Every Set rewrites the file through a temporary one renamed over it, under a lock that
 // serialises writers across processes, so a crash never leaves half a file and concurrent writers
 // of different values do not undo each other. A missing file or value gives the default; an
-// unreadable or malformed file gives the defaults and a log record, and is never overwritten:
-// every Set fails until the operator repairs or removes it.
+// unreadable or malformed file, or a link, gives the defaults and a log record, and is never
+// overwritten: every Set fails until the operator repairs or removes it.
 #pragma once
 
 #include <mutex>

@@ -93,8 +93,9 @@ TEST(PacketDriverWindowsTest, QueriesAnswerFromTheBackendUnderNpcapNames) {
     EXPECT_TRUE(fake.open.empty()) << "an opened adapter was kept";
 }
 
-// The settings live under %APPDATA% and survive a round through the file alone; a directory in
-// the file's place gives the defaults and a record, and refuses stores.
+// The settings live under %APPDATA% and survive a round through the file alone; a directory or a
+// malformed file in the file's place gives the defaults and a record, refuses stores and fails
+// the check.
 TEST(ConfigurationWindowsTest, SettingsLiveUnderAppDataAndReadBackThroughTheFile) {
     namespace fs = std::filesystem;
     const fs::path appData =
@@ -115,6 +116,8 @@ TEST(ConfigurationWindowsTest, SettingsLiveUnderAppDataAndReadBackThroughTheFile
     EXPECT_EQ(device, reader.Previous_PCapDeviceName_Get());
     EXPECT_EQ(SoftwareMacMode_FixedFirstByte, reader.SoftwareMac_Mode_Get());
     EXPECT_EQ(0x05, reader.SoftwareMac_Address_Get());
+    std::string why;
+    EXPECT_TRUE(CSerialize_NetworkCommon::ConfigPath_Check(why)) << why;
     EXPECT_EQ(
         1, std::distance(fs::directory_iterator(appData / "ferrolink"), fs::directory_iterator{}))
         << "no temporary file left behind";
@@ -125,6 +128,14 @@ TEST(ConfigurationWindowsTest, SettingsLiveUnderAppDataAndReadBackThroughTheFile
     EXPECT_EQ("", reader.Previous_PCapDeviceName_Get());
     EXPECT_FALSE(reader.Previous_PCapDeviceName_Set(device));
     EXPECT_FALSE(log.Records().empty());
+    EXPECT_FALSE(CSerialize_NetworkCommon::ConfigPath_Check(why));
+    EXPECT_NE(std::string::npos, why.find("is not a regular file")) << why;
+    fs::remove_all(path);
+    std::ofstream(path, std::ios::binary) << "[Network\n";  // left open
+    EXPECT_FALSE(reader.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
+    EXPECT_FALSE(CSerialize_NetworkCommon::ConfigPath_Check(why));
+    EXPECT_NE(std::string::npos, why.find("malformed")) << why;
+    EXPECT_EQ(9u, fs::file_size(path)) << "the operator's file was overwritten";
     fs::remove_all(appData);
     ::_putenv_s("APPDATA", "");
 }

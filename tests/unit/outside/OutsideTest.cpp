@@ -279,6 +279,12 @@ TEST_F(ConfigNetworkCommonTest, UnusableFileGivesDefaultsIsNeverOverwrittenAndSa
     EXPECT_EQ(0, ::geteuid() == 0 ? InChild(true, unreadable) : unreadable());
     EXPECT_EQ("[SoftwareMac]\nMode=2\n", text());
     fs::remove(m_file);
+    std::ofstream(m_dir / "elsewhere.ini") << "[SoftwareMac]\nMode=2\n";
+    fs::create_symlink(m_dir / "elsewhere.ini", m_file);  // a link is neither read nor replaced
+    EXPECT_THAT(ReadDefaults(), HasSubstr("symbolic link"));
+    EXPECT_FALSE(m_config.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
+    EXPECT_TRUE(fs::is_symlink(m_file));
+    fs::remove(m_file);
     fs::create_directories(m_file);  // a directory where the file should be
     EXPECT_THAT(ReadDefaults(), HasSubstr(m_file.string()));
     EXPECT_FALSE(m_config.Previous_PCapDeviceName_Set("rpcap://eth0"));

@@ -1,9 +1,7 @@
-// The configuration file on Windows: %APPDATA%\ferrolink\network.ini (or $FERROLINK_CONFIG), with
-// the same keys and rules as on Linux. Writers of all processes are serialised by a named mutex;
-// a write goes to a temporary file that replaces the old one in one step.
+// The settings' logic, the same on every system: the INI form, the values' checks and defaults,
+// and the rule that a file which cannot be read or parsed is never overwritten. What the system
+// does differently (the file's default place, reading, locking, replacing) is CConfigFile's.
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
-
-#include <windows.h>
 
 #include <boost/property_tree/ini_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
@@ -12,11 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <limits>
 #include <sstream>
 
+#include <ferrolink/outside/ConfigFile.h>
 #include <ferrolink/outside/CustomBoostLog.h>
 
 CSerialize_NetworkCommon OC_NetworkCommon;
@@ -24,59 +22,45 @@ CSerialize_NetworkCommon OC_NetworkCommon;
 namespace {
 
 using Tree = boost::property_tree::ptree;
-namespace fs = std::filesystem;
 
 constexpr const char* KeyPreviousDevice = "Network.PreviousPCapDeviceName";
 constexpr const char* KeyMode = "SoftwareMac.Mode";
 constexpr const char* KeyAddress = "SoftwareMac.Address";
-// Far more than the three settings need; a larger file is not ours.
-constexpr std::uintmax_t MaximumFileSize = 64 * 1024;
 
 const char* NonEmptyEnv(const char* name) {
     const char* value = std::getenv(name);
     return value && *value ? value : nullptr;
 }
 
-// A missing file is an empty text; anything that cannot be read is false, with the reason logged.
-bool ReadText(const std::string& path, std::string& text) {
-    text.clear();
-    std::error_code error;
-    const fs::file_status status = fs::symlink_status(fs::path(path), error);
-    if (status.type() == fs::file_type::not_found) return true;
-    if (error || status.type() != fs::file_type::regular) {
-        FLK_LOG(2) << "configuration file is not a regular file, defaults used: " << path;
-        return false;
-    }
-    if (fs::file_size(fs::path(path), error) > MaximumFileSize || error) {
-        FLK_LOG(2) << "configuration file is too large, defaults used: " << path;
-        return false;
-    }
-    std::ifstream in(fs::path(path), std::ios::binary);
-    std::ostringstream content;
-    if (!in || !(content << in.rdbuf())) {
-        if (in && in.peek() == std::ifstream::traits_type::eof()) return true;  // empty file
-        FLK_LOG(2) << "configuration file cannot be read, defaults used: " << path;
-        return false;
-    }
-    text = content.str();
-    return true;
-}
-
-Tree Load(const std::string& path) {
-    Tree tree;
+// The stored settings into `tree` (empty for a missing file). False, with the reason in `why`,
+// when the file exists but cannot be read or parsed: then it holds settings we do not know.
+bool Load(const std::string& path, Tree& tree, std::string& why) {
+    tree.clear();
     std::string text;
-    if (path.empty() || !ReadText(path, text) || text.empty()) return tree;
+    if (path.empty()) return true;
+    if (!CConfigFile::ReadText(path, text, why)) return false;
+    if (text.empty()) return true;
     std::istringstream stream(text);
     try {
         boost::property_tree::read_ini(stream, tree);
     } catch (const boost::property_tree::ptree_error& e) {
-        FLK_LOG(2) << "configuration file is malformed, defaults used: " << path << ": "
-                   << e.what();
+        why = std::string("is malformed: ") + e.what();
         tree.clear();
+        return false;
     }
+    return true;
+}
+
+// For the readers: the stored settings, or all defaults and a record when the file is unusable.
+Tree Load(const std::string& path) {
+    Tree tree;
+    std::string why;
+    if (!Load(path, tree, why))
+        FLK_LOG(2) << "configuration file " << path << " " << why << "; defaults used";
     return tree;
 }
 
+// An integer in decimal or, after "0x", hexadecimal, and nothing else.
 bool ParseInteger(const std::string& text, long minimum, long maximum, long& value) {
     if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return false;
     errno = 0;
@@ -98,25 +82,7 @@ long IntegerSetting(const Tree& tree, const char* key, long minimum, long maximu
     return fallback;
 }
 
-// Owns the machine-wide writers' mutex while it lives (an abandoned one is owned too).
-class CWriterLock {
-public:
-    CWriterLock() : m_mutex(::CreateMutexW(nullptr, FALSE, L"Local\\ferrolink.config")) {
-        if (m_mutex) ::WaitForSingleObject(m_mutex, INFINITE);
-    }
-    ~CWriterLock() {
-        if (m_mutex) {
-            ::ReleaseMutex(m_mutex);
-            ::CloseHandle(m_mutex);
-        }
-    }
-    CWriterLock(const CWriterLock&) = delete;
-    CWriterLock& operator=(const CWriterLock&) = delete;
-
-private:
-    HANDLE m_mutex;
-};
-
+// Formats the settings and puts them in place of the file.
 bool Replace(const std::string& path, const Tree& tree) {
     std::ostringstream stream;
     try {
@@ -125,60 +91,76 @@ bool Replace(const std::string& path, const Tree& tree) {
         FLK_LOG(2) << "configuration cannot be formatted: " << e.what();
         return false;
     }
-    const fs::path target(path);
-    fs::path temporary = target;
-    temporary += ".tmp" + std::to_string(::GetCurrentProcessId());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << stream.str();
-        out.flush();
-        if (!out) {
-            FLK_LOG(2) << "configuration temporary file cannot be written: " << temporary.string();
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            return false;
-        }
-    }
-    if (!::MoveFileExW(temporary.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        FLK_LOG(2) << "configuration file cannot be replaced: " << path
-                   << ": error = " << ::GetLastError();
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        return false;
-    }
-    return true;
+    return CConfigFile::Replace(path, stream.str());
 }
 
+// Read, change one value, write back: under the writers' lock, so that a value another process
+// stored in between is kept.
 bool Update(std::mutex& mutex, const std::function<void(Tree&)>& change) {
     const std::string path = CSerialize_NetworkCommon::ConfigPath_Get();
     if (path.empty()) {
-        FLK_LOG(2) << "no place for the configuration file: neither FERROLINK_CONFIG nor APPDATA";
+        FLK_LOG(2) << "no place for the configuration file: " << CConfigFile::DefaultPathSources();
         return false;
     }
-    fs::path directory = fs::path(path).parent_path();
+    std::filesystem::path directory = std::filesystem::path(path).parent_path();
     if (directory.empty()) directory = ".";
-    std::error_code error;
-    fs::create_directories(directory, error);
-    if (error) {
+    std::string why;
+    if (!CConfigFile::MakeFolder(directory.string(), why)) {
         FLK_LOG(2) << "configuration directory cannot be made: " << directory.string() << ": "
-                   << error.message();
+                   << why;
         return false;
     }
     std::lock_guard<std::mutex> lock(mutex);
-    CWriterLock writers;
-    Tree tree = Load(path);
+    const CConfigFile writers(directory.string());
+    // A file that cannot be read holds the operator's settings all the same: it is not replaced.
+    Tree tree;
+    if (!Load(path, tree, why)) {
+        FLK_LOG(2) << "configuration file " << path << " " << why << "; not overwritten";
+        return false;
+    }
     change(tree);
     return Replace(path, tree);
 }
 
 }  // namespace
 
+bool CSerialize_NetworkCommon::ConfigPath_Check(std::string& why) {
+    why.clear();
+    const std::string path = ConfigPath_Get();
+    if (path.empty()) {
+        why = std::string("no place for the configuration file: ") +
+              CConfigFile::DefaultPathSources();
+        return false;
+    }
+    Tree tree;
+    std::string problem;
+    if (!Load(path, tree, problem)) {
+        why = "the configuration file " + path + " " + problem;
+        return false;
+    }
+    // The folder, or the nearest one that exists on the way to it, must take a new file.
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (folder.empty()) folder = ".";
+    std::error_code error;
+    while (!std::filesystem::exists(folder, error) && folder.has_parent_path() &&
+           folder.parent_path() != folder)
+        folder = folder.parent_path();
+    if (!std::filesystem::is_directory(folder, error)) {
+        why = "the configuration file " + path + " cannot be stored: " + folder.string() +
+              " is not a folder";
+        return false;
+    }
+    if (!CConfigFile::FolderWritable(folder.string(), problem)) {
+        why = "the configuration file " + path + " cannot be stored in " + folder.string() + ": " +
+              problem;
+        return false;
+    }
+    return true;
+}
+
 std::string CSerialize_NetworkCommon::ConfigPath_Get() {
     if (const char* path = NonEmptyEnv("FERROLINK_CONFIG")) return path;
-    if (const char* appData = NonEmptyEnv("APPDATA"))
-        return std::string(appData) + "\\ferrolink\\network.ini";
-    return {};
+    return CConfigFile::DefaultPath();
 }
 
 std::string CSerialize_NetworkCommon::Previous_PCapDeviceName_Get() const {
@@ -187,6 +169,7 @@ std::string CSerialize_NetworkCommon::Previous_PCapDeviceName_Get() const {
 }
 
 bool CSerialize_NetworkCommon::Previous_PCapDeviceName_Set(std::string name) {
+    // The INI form trims values and ends them at a line break; such a name would not read back.
     const bool storable =
         name.find_first_of("\r\n") == std::string::npos &&
         (name.empty() || (!std::isspace(static_cast<unsigned char>(name.front())) &&
@@ -202,6 +185,8 @@ bool CSerialize_NetworkCommon::Previous_PCapDeviceName_Set(std::string name) {
 ESoftwareMacMode CSerialize_NetworkCommon::SoftwareMac_Mode_Get() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     const std::string path = ConfigPath_Get();
+    // Any integer is kept: a mode the detection does not know makes it accept no board, which is
+    // what such a setting asks for.
     return static_cast<ESoftwareMacMode>(
         IntegerSetting(Load(path), KeyMode, std::numeric_limits<int>::min(),
                        std::numeric_limits<int>::max(), SoftwareMacMode_AnyFirstByte, path));
