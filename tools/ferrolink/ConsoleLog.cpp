@@ -1,14 +1,28 @@
 #include "ConsoleLog.h"
 
-#include <boost/log/attributes/named_scope.hpp>
+#include <boost/log/attributes/clock.hpp>
 #include <boost/log/core.hpp>
 #include <boost/log/expressions.hpp>
 #include <boost/log/utility/setup/console.hpp>
 
 #include <ferrolink/outside/CustomBoostLog.h>
 
+#include "FrameText.h"
+
 namespace logging = boost::log;
 namespace expr = boost::log::expressions;
+
+namespace {
+
+// Records read like the tool's other lines: local time, the severity's name, the message.
+void Format(const logging::record_view& record, logging::formatting_ostream& out) {
+    const auto severity = logging::extract<ESeverityLevel>("Severity", record);
+    const char* name = "notice";
+    if (severity && *severity == SeverityLevel_Failure) name = "failure";
+    out << CFrameText::Now() << " [" << name << "] " << record[expr::smessage];
+}
+
+}  // namespace
 
 bool CConsoleLog::Install(const std::string& level) {
     int minimum = 0;
@@ -22,10 +36,9 @@ bool CConsoleLog::Install(const std::string& level) {
         logging::core::get()->set_logging_enabled(false);
         return true;
     }
-    auto sink = logging::add_console_log(
-        std::clog, logging::keywords::format =
-                       (expr::stream << "[" << expr::attr<ESeverityLevel>("Severity") << "] "
-                                     << expr::smessage));
-    sink->set_filter(expr::attr<ESeverityLevel>("Severity") >= static_cast<ESeverityLevel>(minimum));
+    auto sink = logging::add_console_log(std::clog);
+    sink->set_formatter(&Format);
+    sink->set_filter(expr::attr<ESeverityLevel>("Severity") >=
+                     static_cast<ESeverityLevel>(minimum));
     return true;
 }
