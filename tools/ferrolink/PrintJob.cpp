@@ -42,14 +42,16 @@ CPrintJob::CPrintJob(CBoardLink& link, SPrintJobOptions options)
 int CPrintJob::WindowFor(const SPrintJobOptions& o) {
     if (o.window > 0) return o.window;
     // Enough bands in flight to cover what the kernel queues ahead of the wire (a shaped
-    // gigabit link holds tens of milliseconds), within a quarter of the board's memory so that
-    // resends and a slow printer never fill it.
+    // gigabit link holds 50 ms, 6 MB), at least two so that an answer always overlaps a band,
+    // within a quarter of the board's memory so that resends and a slow printer never fill it,
+    // and few enough that the sender stays small (each band in flight is a buffer).
     const std::uint64_t packetsPerBand =
         (o.bandSize + static_cast<std::uint64_t>(o.packetSize) - 1) /
         static_cast<std::uint64_t>(o.packetSize);
     const std::uint64_t boardPackets = o.boardMemoryMiB * 512;  // 2 KiB per packet held
     const std::uint64_t byMemory = boardPackets / 4 / std::max<std::uint64_t>(packetsPerBand, 1);
-    const std::uint64_t byBytes = (std::uint64_t{24} << 20) / o.bandSize;
+    const std::uint64_t byBytes =
+        std::max<std::uint64_t>((std::uint64_t{12} << 20) / o.bandSize, 2);
     return static_cast<int>(std::clamp<std::uint64_t>(std::min(byMemory, byBytes), 1, 32));
 }
 

@@ -69,13 +69,6 @@ std::string MacText(const unsigned char* mac) {
     return text;
 }
 
-std::string ReadFirstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
 // Peak resident memory of this process in MB (0 when the system does not say).
 double PeakMemoryMB() {
     std::ifstream in("/proc/self/status");
@@ -157,43 +150,67 @@ void PrintStatistics(CBoardLink& link, std::uint64_t resends, std::uint64_t chec
 int List(bool all, bool asJson) {
     CFindAllDevice finder;
     auto* devices = static_cast<pcap_if*>(finder.FindAllDevice());
-    if (!devices)
+    if (!devices && !all)
         return Fail(ExitStatus_LinkFailed,
-                    "no capture devices found: listing adapters needs root or CAP_NET_RAW");
+                    "no Ethernet adapters found (listing them needs root or CAP_NET_RAW; -a shows "
+                    "every capture device)");
+    // The library lists Ethernet adapters only; -a adds the capture library's other devices
+    // (loopback, "any", nflog, tunnels), which cannot reach a board.
+    std::vector<std::pair<std::string, std::string>> entries;  // name, description
+    std::size_t ethernetCount = 0;
+    for (pcap_if* d = devices; d; d = d->next, ++ethernetCount)
+        entries.emplace_back(d->name, d->description ? d->description : "");
+    pcap_if_t* everything = nullptr;
+    char errors[PCAP_ERRBUF_SIZE];
+    if (all && pcap_findalldevs(&everything, errors) == 0) {
+        for (pcap_if_t* d = everything; d; d = d->next) {
+            const std::string name = std::string("rpcap://") + d->name;
+            bool known = false;
+            for (std::size_t i = 0; i < ethernetCount; ++i)
+                known = known || entries[i].first == name;
+            if (!known) entries.emplace_back(name, d->description ? d->description : "");
+        }
+        pcap_freealldevs(everything);
+    }
     std::vector<SAdapterInfo> adapters;
     CAdapterInfo::AllAdpaterInfo_Get(adapters);
     json out = json::array();
-    int index = 0;
-    for (pcap_if* d = devices; d; d = d->next, ++index) {
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        const bool ethernet = index < ethernetCount;
+        const std::string& name = entries[index].first;
         std::string adapter;
-        CNpfPacketHelper::DeviceName_2_AdapterName(d->name, adapter);
-        // Ethernet adapters are of type 1; "any", nflog, usbmon and loopback are not.
-        const bool ethernet = ReadFirstLine("/sys/class/net/" + adapter + "/type") == "1";
-        if (!ethernet && !all) continue;
+        CNpfPacketHelper::DeviceName_2_AdapterName(name.c_str(), adapter);
         std::uint64_t speed = 0;
-        CNpfPacketHelper::AdapterName_2_LinkSpeed(adapter, speed);
         std::vector<unsigned char> mac;
-        CNpfPacketHelper::AdapterName_2_MacAddress(adapter, mac);
-        const bool connected = CAdapterInfo::IsAdapterConnected(mac, adapters);
+        if (ethernet) {
+            CNpfPacketHelper::AdapterName_2_LinkSpeed(adapter, speed);
+            CNpfPacketHelper::AdapterName_2_MacAddress(adapter, mac);
+        }
+        const bool connected = ethernet && CAdapterInfo::IsAdapterConnected(mac, adapters);
         const std::string macText = mac.size() == 6 ? MacText(mac.data()) : "";
         char speedText[32] = "unknown";
         if (speed > 0)
             std::snprintf(speedText, sizeof speedText, "%.1f Gbit/s",
                           static_cast<double>(speed) / 1e9);
+        const std::string& description = entries[index].second;
         if (asJson) {
-            out.push_back({{"index", index},
-                           {"name", d->name},
-                           {"description", d->description ? d->description : ""},
+            out.push_back({{"index", ethernet ? json(index) : json(nullptr)},
+                           {"name", name},
+                           {"description", description},
                            {"mac", macText.empty() ? json(nullptr) : json(macText)},
                            {"speed_bps", speed > 0 ? json(speed) : json(nullptr)},
                            {"connected", connected},
                            {"ethernet", ethernet}});
             continue;
         }
-        std::printf("%d. %s  %s  %s  %s  %s\n", index, d->name,
-                    d->description ? d->description : "(no description)",
-                    macText.empty() ? "--:--:--:--:--:--" : macText.c_str(), speedText,
-                    connected ? "connected" : "not connected");
+        if (ethernet)
+            std::printf("%zu. %s  %s  %s  %s  %s\n", index, name.c_str(),
+                        description.empty() ? "(no description)" : description.c_str(),
+                        macText.empty() ? "--:--:--:--:--:--" : macText.c_str(), speedText,
+                        connected ? "connected" : "not connected");
+        else
+            std::printf("-. %s  %s  (not Ethernet)\n", name.c_str(),
+                        description.empty() ? "(no description)" : description.c_str());
     }
     if (asJson) std::printf("%s\n", out.dump(2).c_str());
     return ExitStatus_Ok;
@@ -251,7 +268,7 @@ int Send(const std::string& device, const std::string& file, SPrintJobOptions op
     if (!CBandSource::Check(file, options.bandSize, options.fromBand, problem))
         return Fail(ExitStatus_JobFailed, problem);
     CBoardLink link;
-    if (const int status = OpenLink(link, device, true, CaptureMode_BoardToPc)) return status;
+    if (const int status = OpenLink(link, device, true)) return status;
     SCommandReply status;
     if (!link.Command(tools::kSymbolStatusQuery, 0, {}, options.replyTimeoutMs,
                       options.commandTries, status)) {
