@@ -24,10 +24,14 @@ struct SInFlight {
     std::uint32_t packets = 0;
     std::uint32_t sequence = 0;  // of the EndOfBand awaiting its answer; 0: none posted
     Clock::time_point asked;     // when that EndOfBand was posted
+    Clock::time_point waiting;   // since when an answer is awaited (the last answer, or the send)
     Clock::time_point started;
-    int unanswered = 0;  // EndOfBand tries in a row without an answer
     int resends = 0;
-    bool done = false;
+    bool done = false;  // then `band` is back with the reader and `sha256` holds its digest
+    std::uint64_t index = 0;
+    std::uint64_t bytes = 0;
+    std::string sha256;
+    double milliseconds = 0;
 };
 
 double Milliseconds(Clock::duration d) {
@@ -84,13 +88,15 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
     std::deque<SInFlight> flight;
     bool endOfJob = false;
     std::uint64_t bytesDone = 0;
+    double roundTripMs = 0;  // smoothed time from an EndOfBand to its answer
 
     auto fail = [&](EExitStatus status, std::string text) {
         result.status = status;
         result.error = std::move(text);
         for (auto& f : flight)
             if (f.sequence) m_link.Forget(f.sequence);
-        for (auto& f : flight) source.Release(f.band);
+        for (auto& f : flight)
+            if (f.band) source.Release(f.band);
         flight.clear();
         result.seconds = Milliseconds(Clock::now() - start) / 1000.0;
         return result;
@@ -107,6 +113,7 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
     auto sendFrom = [&](SInFlight& f, int from) {
         f.print.m_startPacketIndex = from;
         const bool sent = m_link.SendBand(f.print, static_cast<int>(f.band->m_index));
+        f.waiting = Clock::now();
         return askEndOfBand(f) && sent;
     };
     // The link failed (a send refused, or no answer): wait for it while it is only down.
@@ -145,7 +152,7 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
                    std::to_string(static_cast<long long>(Milliseconds(Clock::now() - since))) +
                    " ms; asking the board where each band stands");
         for (auto& f : flight) {
-            f.unanswered = 0;
+            f.waiting = Clock::now();
             if (!f.done) askEndOfBand(f);
         }
         return true;
@@ -154,7 +161,13 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
     for (;;) {
         if (stop.load()) return fail(ExitStatus_Interrupted, "interrupted");
         // Keep the window full: the next band goes out while earlier ones await their answer.
-        while (!endOfJob && flight.size() < window) {
+        // A band finished behind an unfinished one waits for it without holding its buffer; the
+        // list of such bands is bounded too.
+        auto pending = [&] {
+            return static_cast<std::size_t>(std::count_if(
+                flight.begin(), flight.end(), [](const SInFlight& f) { return !f.done; }));
+        };
+        while (!endOfJob && pending() < window && flight.size() < 4 * window) {
             SJobBand* band = source.Next(stop);
             if (!band) {
                 if (stop.load()) return fail(ExitStatus_Interrupted, "interrupted");
@@ -165,6 +178,8 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
             flight.emplace_back();
             SInFlight& f = flight.back();
             f.band = band;
+            f.index = band->m_index;
+            f.bytes = band->m_bytes;
             f.print.UseBuffer(band->m_data.data(), static_cast<std::int64_t>(band->m_bytes));
             f.print.CutIntoPackets(m_options.packetSize);
             f.packets = static_cast<std::uint32_t>(f.print.m_packetList.size());
@@ -185,7 +200,9 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
             const std::uint32_t sequence = f.sequence;
             if (sequence && m_link.TakeReply(sequence, reply)) {
                 f.sequence = 0;
-                f.unanswered = 0;
+                f.waiting = now;
+                const double rtt = Milliseconds(now - f.asked);
+                roundTripMs = roundTripMs > 0 ? 0.875 * roundTripMs + 0.125 * rtt : rtt;
                 const SWaitCheckParam& s = reply.m_status;
                 const std::string bandName = "band " + std::to_string(f.band->m_index);
                 if (s.ExistError_Fatal()) {
@@ -209,6 +226,10 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
                     s.m_frameIndexOfCurMax == static_cast<std::int32_t>(f.packets) - 1;
                 if (whole) {
                     f.done = true;
+                    f.milliseconds = Milliseconds(now - f.started);
+                    f.sha256 = source.Digest(f.band);
+                    source.Release(f.band);
+                    f.band = nullptr;
                     continue;
                 }
                 if (s.m_b0_Re_Frame_Ver_Err) ++result.checksumErrorsReported;
@@ -240,40 +261,44 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
                 }
                 continue;
             }
-            if (sequence && now - f.asked < std::chrono::milliseconds(m_options.replyTimeoutMs))
-                continue;
-            // No answer in time (or the EndOfBand never left): the command or its answer was
-            // lost, or the link failed.
+            // No answer soon (or the EndOfBand never left): the command or its answer was lost,
+            // or the link failed. Asking again early costs one small frame; waiting the whole
+            // time-out for a lost answer would stall every band behind it.
+            const double retryMs =
+                std::clamp(4 * roundTripMs, 30.0, static_cast<double>(m_options.replyTimeoutMs));
+            if (sequence && Milliseconds(now - f.asked) < retryMs) continue;
             std::string why;
             EExitStatus status = ExitStatus_JobFailed;
             if (m_link.LinkState() != ELinkState::Up) {
                 if (!waitForLink(why, status)) return fail(status, why);
                 continue;
             }
-            if (++f.unanswered >= m_options.commandTries)
+            if (Milliseconds(now - f.waiting) >=
+                static_cast<double>(m_options.replyTimeoutMs) * m_options.commandTries)
                 return fail(ExitStatus_JobFailed,
-                            "the board did not answer the end of band " +
-                                std::to_string(f.band->m_index) + " (" +
-                                std::to_string(m_options.commandTries) + " tries, " +
+                            "the board did not answer the end of band " + std::to_string(f.index) +
+                                " within " +
+                                std::to_string(std::uint64_t{m_options.replyTimeoutMs} *
+                                               static_cast<std::uint64_t>(m_options.commandTries)) +
+                                " ms (--tries " + std::to_string(m_options.commandTries) +
+                                " x --reply-timeout-ms " +
                                 std::to_string(m_options.replyTimeoutMs) +
-                                " ms each; --reply-timeout-ms); check that the board is on and "
-                                "that its link light is lit");
+                                "); check that the board is on and that its link light is lit");
             if (!askEndOfBand(f) && !waitForLink(why, status)) return fail(status, why);
         }
         // Completed bands leave in order, so their reports (and digests) come in band order.
         while (!flight.empty() && flight.front().done) {
             SInFlight& f = flight.front();
             SBandReport report;
-            report.index = f.band->m_index;
-            report.bytes = f.band->m_bytes;
+            report.index = f.index;
+            report.bytes = f.bytes;
             report.packets = f.packets;
             report.resends = f.resends;
-            report.milliseconds = Milliseconds(Clock::now() - f.started);
-            report.sha256 = source.Digest(f.band);
-            bytesDone += f.band->m_bytes;
+            report.milliseconds = f.milliseconds;
+            report.sha256 = std::move(f.sha256);
+            bytesDone += f.bytes;
             result.bytes = bytesDone;
             ++result.bands;
-            source.Release(f.band);
             flight.pop_front();
             result.seconds = Milliseconds(Clock::now() - start) / 1000.0;
             if (bandDone) bandDone(report, result);

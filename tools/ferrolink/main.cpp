@@ -661,10 +661,11 @@ int main(int argc, char** argv) {
     send->add_option("--packet-size", options.packetSize, "bytes of print data per frame")
         ->check(CLI::Range(1, 1468));
     send->add_option("--reply-timeout-ms", options.replyTimeoutMs,
-                     "wait for each board answer, per try")
+                     "wait for a board answer, per try")
         ->check(CLI::Range(1, 600000));
-    send->add_option("--tries", options.commandTries,
-                     "EndOfBand tries without an answer before giving up")
+    send->add_option(
+            "--tries", options.commandTries,
+            "a band's answer is awaited --tries x --reply-timeout-ms (asked again meanwhile)")
         ->check(CLI::Range(1, 100));
     send->add_option("--window", options.window,
                      "bands outstanding at most; 0: enough for a gigabit link within a quarter of "
