@@ -1,6 +1,6 @@
 #include "ConsoleLog.h"
 
-#include <boost/log/attributes/clock.hpp>
+#include <boost/log/attributes/named_scope.hpp>
 #include <boost/log/core.hpp>
 #include <boost/log/expressions.hpp>
 #include <boost/log/utility/setup/console.hpp>
@@ -20,6 +20,12 @@ void Format(const logging::record_view& record, logging::formatting_ostream& out
     const char* name = "notice";
     if (severity && *severity == SeverityLevel_Failure) name = "failure";
     out << CFrameText::Now() << " [" << name << "] " << record[expr::smessage];
+    // Where it was logged: a bare "failure" means little without it.
+    const auto scope = logging::extract<logging::attributes::named_scope::value_type>(
+        CCustomBoostLog::ScopeAttributeName, record);
+    if (scope && !scope->empty())
+        out << " (" << scope->back().scope_name.c_str() << ", " << scope->back().file_name.c_str()
+            << ":" << scope->back().line << ")";
 }
 
 }  // namespace

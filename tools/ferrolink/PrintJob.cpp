@@ -43,20 +43,29 @@ double Milliseconds(Clock::duration d) {
 CPrintJob::CPrintJob(CBoardLink& link, SPrintJobOptions options)
     : m_link(link), m_options(options) {}
 
+std::size_t CPrintJob::BuffersFor(const SPrintJobOptions& o) {
+    // Each band in memory is a buffer here and, while it is sent, a send queue in the library;
+    // with the library's own rings that leaves room for about 16 MiB of buffers beyond one.
+    return static_cast<std::size_t>(
+        std::max<std::uint64_t>(1 + (std::uint64_t{16} << 20) / o.bandSize, 2));
+}
+
 int CPrintJob::WindowFor(const SPrintJobOptions& o) {
     if (o.window > 0) return o.window;
     // Enough bands in flight to cover what the kernel queues ahead of the wire (a shaped
-    // gigabit link holds 50 ms, 6 MB), at least two so that an answer always overlaps a band,
-    // within a quarter of the board's memory so that resends and a slow printer never fill it,
-    // and few enough that the sender stays small (each band in flight is a buffer).
+    // gigabit link holds 50 ms, 6 MB), at least three so that a band's resend round trips
+    // overlap two others, within a quarter of the board's memory so that resends and a slow
+    // printer never fill it, and within the buffers the sender may hold.
     const std::uint64_t packetsPerBand =
         (o.bandSize + static_cast<std::uint64_t>(o.packetSize) - 1) /
         static_cast<std::uint64_t>(o.packetSize);
     const std::uint64_t boardPackets = o.boardMemoryMiB * 512;  // 2 KiB per packet held
     const std::uint64_t byMemory = boardPackets / 4 / std::max<std::uint64_t>(packetsPerBand, 1);
     const std::uint64_t byBytes =
-        std::max<std::uint64_t>((std::uint64_t{12} << 20) / o.bandSize, 2);
-    return static_cast<int>(std::clamp<std::uint64_t>(std::min(byMemory, byBytes), 1, 32));
+        std::max<std::uint64_t>((std::uint64_t{12} << 20) / o.bandSize, 3);
+    const std::uint64_t byBuffers = BuffersFor(o);
+    return static_cast<int>(
+        std::clamp<std::uint64_t>(std::min({byMemory, byBytes, byBuffers}), 1, 32));
 }
 
 SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>& stop,
@@ -78,8 +87,10 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
         return result;
     }
     CBandSource source;
-    // One band more than the window: the reader fills it while the window is busy.
-    if (!source.Start(path, m_options.bandSize, window + 1, m_options.fromBand, result.error))
+    // One band more than the window where memory allows: the reader fills it meanwhile.
+    if (!source.Start(path, m_options.bandSize,
+                      std::min(window + 1, std::max(BuffersFor(m_options), window)),
+                      m_options.fromBand, result.error))
         return result;
     result.totalBytes = source.Bytes();
 
@@ -110,7 +121,11 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
         f.asked = Clock::now();
         return f.sequence != 0;
     };
-    auto sendFrom = [&](SInFlight& f, int from) {
+    // Sends packets from..end-1 of the band (the library sends from the start index to the end
+    // of the list, so the list is cut at `end`).
+    auto sendFrom = [&](SInFlight& f, int from, std::uint32_t end) {
+        f.print.CutIntoPackets(m_options.packetSize);
+        f.print.m_packetList.resize(std::min<std::size_t>(end, f.print.m_packetList.size()));
         f.print.m_startPacketIndex = from;
         const bool sent = m_link.SendBand(f.print, static_cast<int>(f.band->m_index));
         f.waiting = Clock::now();
@@ -184,7 +199,7 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
             f.print.CutIntoPackets(m_options.packetSize);
             f.packets = static_cast<std::uint32_t>(f.print.m_packetList.size());
             f.started = Clock::now();
-            if (!sendFrom(f, 0)) {
+            if (!sendFrom(f, 0, f.packets)) {
                 std::string why;
                 EExitStatus status = ExitStatus_JobFailed;
                 if (!waitForLink(why, status)) return fail(status, why);
@@ -254,7 +269,14 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
                 }
                 ++f.resends;
                 ++result.resends;
-                if (!sendFrom(f, from)) {
+                // The board names only the first missing packet. Losses are sparse, so the first
+                // resends cover an eighth of the band from there (the board then names the next
+                // gap, while other bands keep the wire busy); after that, the rest of the band.
+                const std::uint32_t chunk = std::max<std::uint32_t>(32, f.packets / 8);
+                const std::uint32_t end =
+                    f.resends <= 2 ? std::min(f.packets, static_cast<std::uint32_t>(from) + chunk)
+                                   : f.packets;
+                if (!sendFrom(f, from, end)) {
                     std::string why;
                     EExitStatus status = ExitStatus_JobFailed;
                     if (!waitForLink(why, status)) return fail(status, why);

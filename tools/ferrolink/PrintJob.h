@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -62,6 +63,8 @@ public:
     CPrintJob(CBoardLink& link, SPrintJobOptions options);
     // Bands in flight for these options.
     static int WindowFor(const SPrintJobOptions& options);
+    // Band buffers the sender holds at most.
+    static std::size_t BuffersFor(const SPrintJobOptions& options);
     SPrintJobResult Run(const std::string& path, const std::atomic<bool>& stop,
                         const BandDone& done, const Notice& notice);
 
