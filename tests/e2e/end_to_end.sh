@@ -55,6 +55,10 @@ run 0 pc list -a && has "^-\. rpcap://lo .*not Ethernet"; verdict "list -a shows
 pc list --json >"$work/list.json" && json_ok "$work/list.json" "len(d) == 4 and all(x['ethernet'] for x in d)" &&
   pass "list --json" || fail "list --json"
 
+# No board anywhere: the search names the adapters it tried.
+run 1 pc detect && has "no board was heard on any adapter \(tried rpcap://${tag}0, .*rpcap://${tag}2.*1000 ms"
+verdict "no board: the adapters tried are named"
+
 # Detection among several adapters: the board is on the third one.
 board --report-interval-ms 200
 run 0 pc detect && has "adapter: rpcap://${tag}2" && has "board MAC: 06:34:56:78:9A:BC"; verdict "detect finds the board on the third adapter"

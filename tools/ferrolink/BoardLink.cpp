@@ -9,6 +9,8 @@
 #include <random>
 
 #include <ferrolink/adapter/FindAllDevice.h>
+#include <ferrolink/adapter/NpfPacketHelper.h>
+#include <ferrolink/outside/AdapterInfo.h>
 #include <ferrolink/outside/CustomAutoResetEvent.h>
 #include <ferrolink/outside/NamedClaim.h>
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
@@ -139,10 +141,17 @@ bool CBoardLink::Open(const std::string& device, const bool* abort, std::string&
             const std::string pid = ClaimHolder(name);
             held += " " + name + (pid.empty() ? "" : " (process " + pid + ")");
         }
+        // The search listens on connected adapters only.
         std::string tried;
+        std::vector<SAdapterInfo> table;
+        CAdapterInfo::AllAdpaterInfo_Get(table);
         CFindAllDevice finder;
         for (auto* d = static_cast<pcap_if*>(finder.FindAllDevice()); d; d = d->next) {
-            if (d->flags & PCAP_IF_LOOPBACK) continue;
+            std::string adapter;
+            std::vector<unsigned char> mac;
+            CNpfPacketHelper::DeviceName_2_AdapterName(d->name, adapter);
+            CNpfPacketHelper::AdapterName_2_MacAddress(adapter, mac);
+            if (!CAdapterInfo::IsAdapterConnected(mac, table)) continue;
             tried += (tried.empty() ? "" : ", ") + std::string(d->name);
         }
         error = "no board was heard on any adapter (tried " + (tried.empty() ? "none" : tried) +
