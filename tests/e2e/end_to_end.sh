@@ -55,6 +55,18 @@ run 0 pc list -a && has "^-\. rpcap://lo .*not Ethernet"; verdict "list -a shows
 pc list --json >"$work/list.json" && json_ok "$work/list.json" "len(d) == 4 and all(x['ethernet'] for x in d)" &&
   pass "list --json" || fail "list --json"
 
+# A board whose "no error" vouches for nothing does not complete a band; one that answers
+# with other sequence numbers than ours answers nothing of ours.
+fake() { ip netns exec "$LINK_BOARD" python3 "$here/fake_board.py" "${tag}b0" "$1" & fakepid=$!; sleep 0.5; }
+fake lie
+run 1 pc send "$work/job.bin" -i "${tag}0" && has "answers \"no error\" for band [0-9]+ but does not vouch"
+verdict "a \"no error\" that vouches for nothing is no completion"
+kill "$fakepid"; wait "$fakepid" 2>/dev/null
+fake foreign
+run 1 pc send "$work/small.bin" -i "${tag}0" --reply-timeout-ms 100 --tries 3 && has "does not answer a status query \(3 tries of 100 ms"
+verdict "replies to other sequence numbers are not ours"
+kill "$fakepid"; wait "$fakepid" 2>/dev/null
+
 # No board anywhere: the search names the adapters it tried.
 run 1 pc detect && has "no board was heard on any adapter \(tried rpcap://${tag}0, .*rpcap://${tag}2.*1000 ms"
 verdict "no board: the adapters tried are named"

@@ -248,6 +248,17 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
                     continue;
                 }
                 if (s.m_b0_Re_Frame_Ver_Err) ++result.checksumErrorsReported;
+                if (f.resends >= m_options.maxResendsPerBand && !s.ExistError_Resend())
+                    return fail(ExitStatus_JobFailed,
+                                "the board answers \"no error\" for " + bandName +
+                                    " but does not vouch for its packets (resend index " +
+                                    std::to_string(s.m_frameIndexOfResend) + ", current maximum " +
+                                    std::to_string(s.m_frameIndexOfCurMax) + ", band " +
+                                    std::to_string(reply.m_frameIndex) + "; expected " +
+                                    std::to_string(f.packets) + ", " +
+                                    std::to_string(f.packets - 1) + ", " + std::to_string(f.index) +
+                                    ") after " + std::to_string(f.resends) +
+                                    " resends; the job is stopped: have the board checked");
                 if (f.resends >= m_options.maxResendsPerBand)
                     return fail(ExitStatus_JobFailed,
                                 bandName + " is still incomplete after " +
