@@ -2,52 +2,180 @@
 
 #include <pcap/pcap.h>
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
 
+#include <ferrolink/adapter/FindAllDevice.h>
+#include <ferrolink/adapter/NpfPacketHelper.h>
+#include <ferrolink/outside/AdapterInfo.h>
+#include <ferrolink/outside/CustomAutoResetEvent.h>
+#include <ferrolink/outside/NamedClaim.h>
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
+#include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
+#include <ferrolink/protocol/PacketDataWrapper.h>
 #include <ferrolink/transmit/Ferrolink.h>
 
 #include "../common/BoardProtocol.h"
 
 namespace tools = ferrolink::tools;
 
-CBoardLink::CBoardLink() = default;
+namespace {
+
+std::uint32_t Word(const unsigned char* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
+}
+
+// A frame from a board to the PC: destination the PC MAC, source the board MAC in bytes 1..5
+// (byte 0 tells boards apart).
+bool IsFromABoard(const unsigned char* frame, int length) {
+    return length >= 24 && CConstValue::IsPcMac(frame) &&
+           std::memcmp(frame + 7, CConstValue::BoardMac_Get() + 1, 5) == 0;
+}
+
+std::string ReadFirstLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+}  // namespace
+
+CBoardLink::CBoardLink() {
+    std::random_device random;
+    m_nextSequence = random();
+}
 
 CBoardLink::~CBoardLink() {
     StopReceiving();
     m_network.Close(1000);
 }
 
-bool CBoardLink::Open(const std::string& device, const bool* abort, std::string& error) {
-    // A board is accepted only once its adapter is stored: an unusable configuration would
-    // otherwise pass for a missing board.
-    if (!CSerialize_NetworkCommon::ConfigPath_Check(error)) return false;
-    if (device.empty()) {
-        if (!m_network.Open_ByAuto(0, abort)) {
-            error = "no board was heard on any adapter";
-            return false;
-        }
-    } else {
-        const std::string name = device.rfind("rpcap://", 0) == 0 ? device : "rpcap://" + device;
-        if (!m_network.Open_ByDeviceName(name.c_str())) {
-            error = "cannot open " + name +
-                    " (does the interface exist, and does the program have CAP_NET_RAW?)";
-            return false;
-        }
+std::string CBoardLink::InterfaceName() const {
+    return m_device.rfind("rpcap://", 0) == 0 ? m_device.substr(8) : m_device;
+}
+
+std::string CBoardLink::ClaimName(unsigned char firstByte) {
+    return "Quon_PCap_" + CSerialize_NetworkCommon::Address_Enum_2_String(
+                              CSerialize_NetworkCommon::Address_Value_2_Enum(firstByte));
+}
+
+bool CBoardLink::Open(const std::string& device, const bool* abort, std::string& error,
+                      EExitStatus& status) {
+    // The library stores the adapter in the configuration; an unusable one would otherwise pass
+    // for a missing board.
+    if (!CSerialize_NetworkCommon::ConfigPath_Check(error)) {
+        error += "; fix it or point FERROLINK_CONFIG elsewhere";
+        status = ExitStatus_JobFailed;
+        return false;
     }
-    m_device = OC_NetworkCommon.Previous_PCapDeviceName_Get();
+    if (device.empty()) {
+        if (m_network.Open_ByAuto(0, abort)) {
+            m_device = OC_NetworkCommon.Previous_PCapDeviceName_Get();
+            return true;
+        }
+        status = ExitStatus_JobFailed;
+        // Say which boards are held elsewhere: a held board is never heard by the search.
+        std::string held;
+        std::error_code code;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(CNamedClaim::LockDirectory(), code)) {
+            const std::string file = entry.path().filename().string();
+            if (file.rfind("Quon_PCap_", 0) != 0 || file.size() < 6) continue;
+            const std::string name = file.substr(0, file.size() - 5);
+            CNamedClaim probe;
+            if (probe.Acquire(name)) continue;
+            held += " " + name + " (" + probe.Refusal() + ")";
+        }
+        // The search listens on connected adapters only.
+        std::string tried;
+        std::vector<SAdapterInfo> table;
+        CAdapterInfo::AllAdpaterInfo_Get(table);
+        CFindAllDevice finder;
+        for (auto* d = static_cast<pcap_if*>(finder.FindAllDevice()); d; d = d->next) {
+            std::string adapter;
+            std::vector<unsigned char> mac;
+            CNpfPacketHelper::DeviceName_2_AdapterName(d->name, adapter);
+            CNpfPacketHelper::AdapterName_2_MacAddress(adapter, mac);
+            if (!CAdapterInfo::IsAdapterConnected(mac, table)) continue;
+            tried += (tried.empty() ? "" : ", ") + std::string(d->name);
+        }
+        error = "no board was heard on any adapter (tried " + (tried.empty() ? "none" : tried) +
+                "; each listened to for 1000 ms)";
+        if (!held.empty()) {
+            error += "; boards held by other processes:" + held + ": wait for them to finish";
+            status = ExitStatus_BoardHeld;
+        } else {
+            error += "; check the cable and that the board is on, or name the adapter with -i";
+        }
+        return false;
+    }
+    const std::string name = device.rfind("rpcap://", 0) == 0 ? device : "rpcap://" + device;
+    m_device = name;
+    if (LinkState() == ELinkState::Gone) {
+        error = "there is no interface " + InterfaceName() + " (see `ferrolink list`)";
+        status = ExitStatus_LinkFailed;
+        return false;
+    }
+    if (!m_network.Open_ByDeviceName(name.c_str())) {
+        error = "cannot open " + name + ": capturing needs root or CAP_NET_RAW";
+        status = ExitStatus_LinkFailed;
+        return false;
+    }
+    // Only frames to the PC, as automatic opening installs: our own print frames stay out.
+    auto* handle = static_cast<pcap_t*>(m_network.GetPCapHandle(1000));
+    bpf_program program{};
+    if (!handle || pcap_compile(handle, &program, "ether dst 7b:23:fc:98:10:99", 1,
+                                PCAP_NETMASK_UNKNOWN) != 0) {
+        error = "cannot filter " + name;
+        status = ExitStatus_LinkFailed;
+        return false;
+    }
+    const bool filtered = pcap_setfilter(handle, &program) == 0;
+    pcap_freecode(&program);
+    if (!filtered) {
+        error = "cannot filter " + name;
+        status = ExitStatus_LinkFailed;
+        return false;
+    }
     return true;
 }
 
-std::string CBoardLink::DeviceName() const { return m_device; }
+bool CBoardLink::ClaimNamedBoard(unsigned listenMs, std::string& error, EExitStatus& status) {
+    int first = -1;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_arrived.wait_for(lock, std::chrono::milliseconds(listenMs),
+                           [&] { return m_boardFirstByte >= 0; });
+        first = m_boardFirstByte;
+    }
+    // A silent board is claimed under the address the configuration gives it.
+    const unsigned char byte =
+        first >= 0 ? static_cast<unsigned char>(first) : CConstValue::BoardMac_Get()[0];
+    CConstValue::BoardMac_FirstByte_Update(byte);
+    const std::string name = ClaimName(byte);
+    auto claim = std::make_unique<CCustomAutoResetEvent>(name.c_str(), false);
+    if (!claim->IsCreated()) {
+        error = "the board on " + InterfaceName() +
+                " cannot be claimed: " + CNamedClaim::LastRefusal() +
+                "; wait for it to finish, or stop it";
+        status = ExitStatus_BoardHeld;
+        return false;
+    }
+    m_claim = std::move(claim);
+    return true;
+}
 
-bool CBoardLink::StartReceiving(FrameObserver observer, void* user) {
+bool CBoardLink::StartReceiving(ECaptureMode mode, FrameObserver observer, void* user) {
     m_observer = observer;
     m_observerUser = user;
     m_receiver = std::make_unique<CReceiveWPCapPacket>();
-    if (!m_receiver->Create(CaptureMode_BoardToPc, m_network.GetPCapHandle(1000), &OnFrame, this))
-        return false;
+    if (!m_receiver->Create(mode, m_network.GetPCapHandle(1000), &OnFrame, this)) return false;
     m_receiver->WaitReady();
     return true;
 }
@@ -61,57 +189,105 @@ void CBoardLink::StopReceiving() {
 
 bool CBoardLink::OnFrame(const unsigned char* frame, int length, void* user) {
     auto* self = static_cast<CBoardLink*>(user);
-    self->m_framesReceived.fetch_add(1, std::memory_order_relaxed);
     if (self->m_observer) self->m_observer(frame, length, self->m_observerUser);
-    const std::uint16_t symbol = static_cast<std::uint16_t>((frame[14] << 8) | frame[15]);
-    if (symbol != tools::kSymbolStatusReply) return true;
-    const std::uint32_t sequence = (std::uint32_t{frame[20]} << 24) | (std::uint32_t{frame[21]} << 16) |
-                                   (std::uint32_t{frame[22]} << 8) | frame[23];
-    std::lock_guard<std::mutex> lock(self->m_waitMutex);
-    if (self->m_awaited && sequence == self->m_awaitedSequence) {
-        SBufferData<unsigned char> copy;
-        copy.AllocateBuffer(length);
-        std::memcpy(copy.m_pBuffer, frame, static_cast<std::size_t>(length));
-        self->m_awaited->SetFrameData(static_cast<MacDataSymbolType>(symbol), copy);
+    if (!IsFromABoard(frame, length)) return true;
+    std::lock_guard<std::mutex> lock(self->m_mutex);
+    ++self->m_framesReceived;
+    if (self->m_boardFirstByte < 0) {
+        self->m_boardFirstByte = frame[6];
+        self->m_arrived.notify_all();
     }
+    // Only the claimed board's replies count.
+    if (frame[6] != CConstValue::BoardMac_Get()[0]) return true;
+    const auto symbol = static_cast<std::uint16_t>((frame[14] << 8) | frame[15]);
+    if (symbol != tools::kSymbolStatusReply) return true;
+    const auto at = self->m_pending.find(Word(frame + 20));
+    if (at == self->m_pending.end() || at->second) {
+        ++self->m_repliesIgnored;  // not ours, or a duplicate
+        return true;
+    }
+    at->second = std::make_unique<std::vector<unsigned char>>(frame, frame + length);
+    self->m_arrived.notify_all();
     return true;
+}
+
+std::uint32_t CBoardLink::PostCommand(std::uint16_t symbol, std::uint32_t frameIndex,
+                                      const std::vector<std::uint32_t>& words) {
+    std::vector<unsigned char> data;
+    for (std::uint32_t w : words)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            data.push_back(static_cast<unsigned char>(w >> shift));
+    std::uint32_t sequence;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        sequence = m_nextSequence++;
+        if (sequence == 0) sequence = m_nextSequence++;
+        m_pending[sequence] = nullptr;
+    }
+    SBufferData<unsigned char> frame;
+    bool sent = CNetworkHelper::PreparePacket(
+        symbol, frameIndex, sequence, data.empty() ? nullptr : data.data(),
+        static_cast<int>(data.size()), 60, PaddingValue_Zero, frame);
+    if (sent) {
+        void* handle = m_network.Handle_Lock(1000);
+        sent = handle && CNetworkHelper::SendOnePacket(handle, frame, true);
+        if (handle) m_network.Handle_UnLock();
+    }
+    if (!sent) {
+        Forget(sequence);
+        return 0;
+    }
+    return sequence;
+}
+
+bool CBoardLink::TakeReply(std::uint32_t sequence, SCommandReply& reply) {
+    std::unique_ptr<std::vector<unsigned char>> frame;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto at = m_pending.find(sequence);
+        if (at == m_pending.end() || !at->second) return false;
+        frame = std::move(at->second);
+        m_pending.erase(at);
+    }
+    CPacketDataWrapper parsed;
+    if (!parsed.InitializeByFrameData(frame->data(), static_cast<std::uint32_t>(frame->size())))
+        return false;
+    reply = SCommandReply{};
+    reply.m_frameIndex = Word(frame->data() + 16);
+    return reply.m_status.ParseInfo(parsed.PacketData());
+}
+
+void CBoardLink::Forget(std::uint32_t sequence) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pending.erase(sequence);
+}
+
+void CBoardLink::WaitForReply(unsigned timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        for (const auto& entry : m_pending)
+            if (entry.second) return true;
+        return false;
+    });
 }
 
 bool CBoardLink::Command(std::uint16_t symbol, std::uint32_t frameIndex,
                          const std::vector<std::uint32_t>& words, unsigned timeoutMs, int tries,
-                         SWaitCheckParam& reply) {
-    std::vector<unsigned char> data;
-    for (std::uint32_t w : words)
-        for (int shift = 24; shift >= 0; shift -= 8) data.push_back(static_cast<unsigned char>(w >> shift));
+                         SCommandReply& reply) {
     for (int attempt = 0; attempt < tries; ++attempt) {
-        CWaitReceivePacket awaited(static_cast<MacDataSymbolType>(tools::kSymbolStatusReply), 1);
-        std::uint32_t sequence;
-        {
-            std::lock_guard<std::mutex> lock(m_waitMutex);
-            sequence = m_nextSequence++;
-            m_awaited = &awaited;
-            m_awaitedSequence = sequence;
+        const std::uint32_t sequence = PostCommand(symbol, frameIndex, words);
+        if (sequence == 0) return false;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < end) {
+            if (TakeReply(sequence, reply)) return true;
+            WaitForReply(
+                static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          end - std::chrono::steady_clock::now())
+                                          .count()) +
+                1);
         }
-        SBufferData<unsigned char> frame;
-        bool sent = CNetworkHelper::PreparePacket(symbol, frameIndex, sequence,
-                                                  data.empty() ? nullptr : data.data(),
-                                                  static_cast<int>(data.size()), 60,
-                                                  PaddingValue_Zero, frame);
-        if (sent) {
-            void* handle = m_network.Handle_Lock(1000);
-            sent = handle && CNetworkHelper::SendOnePacket(handle, frame, true);
-            if (handle) m_network.Handle_UnLock();
-        }
-        const bool answered = sent && awaited.WaitOne(timeoutMs);
-        {
-            std::lock_guard<std::mutex> lock(m_waitMutex);
-            m_awaited = nullptr;
-        }
-        if (!sent) return false;
-        if (answered) {
-            reply = SWaitCheckParam(true);
-            return reply.ParseInfo(awaited.PacketData());
-        }
+        if (TakeReply(sequence, reply)) return true;
+        Forget(sequence);
     }
     return false;
 }
@@ -121,8 +297,31 @@ bool CBoardLink::SendBand(CActualPrintData& band, int frameIndex) {
     if (!handle) return false;
     const bool ok = FLK_SendPrintData(handle, &band, frameIndex);
     m_network.Handle_UnLock();
-    if (ok) m_framesSent += band.m_packetList.size() - static_cast<std::size_t>(band.m_startPacketIndex);
+    if (ok)
+        m_framesSent +=
+            band.m_packetList.size() - static_cast<std::size_t>(band.m_startPacketIndex);
     return ok;
+}
+
+ELinkState CBoardLink::LinkState() const {
+    const std::string folder = "/sys/class/net/" + InterfaceName();
+    std::error_code code;
+    if (!std::filesystem::exists(folder, code)) return ELinkState::Gone;
+    const std::string state = ReadFirstLine(folder + "/operstate");
+    if (state == "up") return ELinkState::Up;
+    // Some drivers never say "up"; their carrier does.
+    if (state == "unknown" && ReadFirstLine(folder + "/carrier") == "1") return ELinkState::Up;
+    return ELinkState::Down;
+}
+
+std::uint64_t CBoardLink::FramesReceived() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_framesReceived;
+}
+
+std::uint64_t CBoardLink::RepliesIgnored() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_repliesIgnored;
 }
 
 std::uint64_t CBoardLink::CaptureDrops() {

@@ -1,0 +1,28 @@
+#!/usr/bin/env python3
+# usage: fake_board.py IF lie|foreign
+# A board that answers every command at once, in a way a real one never would: "lie" says "no
+# error" for an EndOfBand while vouching for no packet; "foreign" answers with another sequence
+# number than the command's. The end-to-end test runs it on the board side of a veth.
+import socket
+import struct
+import sys
+
+ifname, mode = sys.argv[1], sys.argv[2]
+pc = bytes.fromhex("7b23fc981099")
+board = bytes.fromhex("123456789abc")
+s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0003))
+s.bind((ifname, 0))
+while True:
+    frame = s.recv(2048)
+    if len(frame) < 88 or frame[0:6] != board:
+        continue
+    symbol, band, seq = struct.unpack(">HII", frame[14:24])
+    if symbol not in (0x0010, 0x0011):  # EndOfBand, StatusQuery
+        continue
+    if mode == "foreign":
+        seq = (seq + 1) & 0xFFFFFFFF
+    # error word 0, resend index 0, current maximum -1, version 1.2, band words
+    words = [0, 0, 0xFFFFFFFF, 0x00010002, band, 0, 0, seq] + [0] * 7
+    body = pc + board + struct.pack(">HHII", 88, 0x0101, band, seq) + struct.pack(">15I", *words)
+    total = sum(struct.unpack(">21I", body)) & 0xFFFFFFFF
+    s.send(body + struct.pack(">I", (-total) & 0xFFFFFFFF))

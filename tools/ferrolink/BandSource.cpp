@@ -1,0 +1,161 @@
+#include "BandSource.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "../common/Sha256.h"
+
+CBandSource::~CBandSource() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_quit = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+}
+
+bool CBandSource::Check(const std::string& path, std::uint64_t bandSize, std::uint64_t firstBand,
+                        std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code code;
+    const fs::file_status status = fs::status(path, code);
+    if (!fs::exists(status)) {
+        error = "cannot read " + path + ": no such file";
+        return false;
+    }
+    if (fs::is_directory(status)) {
+        error = "cannot send " + path + ": it is a folder, not a print job file";
+        return false;
+    }
+    if (!fs::is_regular_file(status)) {
+        error = "cannot send " + path + ": not a regular file";
+        return false;
+    }
+    const std::uint64_t size = fs::file_size(path, code);
+    std::FILE* probe = std::fopen(path.c_str(), "rb");
+    if (code || !probe) {
+        error = "cannot read " + path + ": permission denied or unreadable";
+        return false;
+    }
+    std::fclose(probe);
+    if (size == 0) {
+        error = path + " is empty: nothing to send";
+        return false;
+    }
+    const std::uint64_t bands = (size + bandSize - 1) / bandSize;
+    if (firstBand >= bands) {
+        error = "--from-band " + std::to_string(firstBand) + " is past the end of " + path + " (" +
+                std::to_string(bands) + " bands of " + std::to_string(bandSize) + " bytes)";
+        return false;
+    }
+    return true;
+}
+
+bool CBandSource::Start(const std::string& path, std::uint64_t bandSize, std::size_t buffers,
+                        std::uint64_t firstBand, std::string& error) {
+    if (!Check(path, bandSize, firstBand, error)) return false;
+    std::error_code code;
+    const std::uint64_t size = std::filesystem::file_size(path, code);
+    const std::uint64_t bands = (size + bandSize - 1) / bandSize;
+    m_path = path;
+    m_bandSize = bandSize;
+    m_firstBand = firstBand;
+    m_bytes = size - firstBand * bandSize;
+    m_bands = bands - firstBand;
+    const std::size_t count = static_cast<std::size_t>(
+        std::min<std::uint64_t>(std::max<std::size_t>(buffers, 1), m_bands));
+    for (std::size_t i = 0; i < count; ++i) {
+        m_all.push_back(std::make_unique<SJobBand>());
+        m_free.push_back(m_all.back().get());
+    }
+    m_thread = std::thread([this] { Run(); });
+    return true;
+}
+
+void CBandSource::Run() {
+    std::FILE* in = std::fopen(m_path.c_str(), "rb");
+    auto fail = [&](const std::string& text) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_error = text;
+        m_finished = true;
+        m_changed.notify_all();
+    };
+    if (!in) return fail("cannot read " + m_path);
+    const std::uint64_t skip = m_firstBand * m_bandSize;
+    if (skip > 0 && std::fseek(in, static_cast<long>(skip), SEEK_SET) != 0) {
+        std::fclose(in);
+        return fail("cannot seek to band " + std::to_string(m_firstBand) + " of " + m_path);
+    }
+    for (std::uint64_t n = 0; n < m_bands; ++n) {
+        SJobBand* band = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [&] { return m_quit || !m_free.empty(); });
+            if (m_quit) break;
+            band = m_free.front();
+            m_free.pop_front();
+        }
+        const std::uint64_t want = std::min<std::uint64_t>(m_bandSize, m_bytes - n * m_bandSize);
+        if (band->m_data.size() < want) band->m_data.resize(static_cast<std::size_t>(want));
+        const std::size_t got =
+            std::fread(band->m_data.data(), 1, static_cast<std::size_t>(want), in);
+        if (got != want) {
+            std::fclose(in);
+            return fail("reading " + m_path + " failed at band " + std::to_string(m_firstBand + n) +
+                        " (the file shrank or the disk failed)");
+        }
+        band->m_index = m_firstBand + n;
+        band->m_bytes = got;
+        band->m_hashed = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_ready.push_back(band);
+        }
+        m_changed.notify_all();
+        // The sender has the band now; the digest is made while its frames are on the wire.
+        std::string digest = CSha256::Hex(band->m_data.data(), band->m_bytes);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            band->m_sha256 = std::move(digest);
+            band->m_hashed = true;
+        }
+        m_changed.notify_all();
+    }
+    std::fclose(in);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_finished = true;
+    m_changed.notify_all();
+}
+
+SJobBand* CBandSource::Next(const std::atomic<bool>& stop) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (m_ready.empty() && !m_finished && !stop.load())
+        m_changed.wait_for(lock, std::chrono::milliseconds(50));
+    if (m_ready.empty() || stop.load()) return nullptr;
+    SJobBand* band = m_ready.front();
+    m_ready.pop_front();
+    return band;
+}
+
+std::string CBandSource::Digest(SJobBand* band) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [&] { return band->m_hashed; });
+    return band->m_sha256;
+}
+
+void CBandSource::Release(SJobBand* band) {
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        // The reader may still be digesting it.
+        m_changed.wait(lock, [&] { return band->m_hashed; });
+        m_free.push_back(band);
+    }
+    m_changed.notify_all();
+}
+
+std::string CBandSource::Error() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error;
+}

@@ -1,0 +1,68 @@
+// The print job as a stream of bands: a reader thread fills a few band buffers from the file
+// ahead of the sender and digests each band (SHA-256) while the sender has it on the wire, so
+// neither the disk nor the hash sits in the sender's way and memory stays a few bands whatever
+// the job's size. Used by CPrintJob; the buffers go back to the reader when their band is done.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct SJobBand {
+    std::uint64_t m_index = 0;  // band number within the job (the frames' frameIndex)
+    std::vector<unsigned char> m_data;
+    std::size_t m_bytes = 0;
+    bool m_hashed = false;
+    std::string m_sha256;  // lower-case hex, once m_hashed
+};
+
+class CBandSource {
+public:
+    CBandSource() = default;
+    ~CBandSource();
+    CBandSource(const CBandSource&) = delete;
+    CBandSource& operator=(const CBandSource&) = delete;
+
+    // Whether `path` is a job that can be sent from band `firstBand`; `error` says why not.
+    static bool Check(const std::string& path, std::uint64_t bandSize, std::uint64_t firstBand,
+                      std::string& error);
+    // Checks the job file (a readable, non-empty regular file with at least `firstBand` + 1
+    // bands) and starts reading from band `firstBand` with up to `buffers` bands in memory.
+    bool Start(const std::string& path, std::uint64_t bandSize, std::size_t buffers,
+               std::uint64_t firstBand, std::string& error);
+    // Bytes from the first band sent to the end of the file.
+    std::uint64_t Bytes() const { return m_bytes; }
+    std::uint64_t Bands() const { return m_bands; }
+    // The next band in order; null at the end of the job, on a read error (Error() says) or when
+    // `stop` reads true.
+    SJobBand* Next(const std::atomic<bool>& stop);
+    // The band's digest, waiting for the reader to finish it.
+    std::string Digest(SJobBand* band);
+    void Release(SJobBand* band);
+    std::string Error() const;
+
+private:
+    void Run();
+
+    std::string m_path;
+    std::uint64_t m_bandSize = 0;
+    std::uint64_t m_firstBand = 0;
+    std::uint64_t m_bytes = 0;
+    std::uint64_t m_bands = 0;
+    std::vector<std::unique_ptr<SJobBand>> m_all;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<SJobBand*> m_free;
+    std::deque<SJobBand*> m_ready;
+    bool m_finished = false;  // the reader has read its last band (or failed)
+    bool m_quit = false;
+    std::string m_error;
+    std::thread m_thread;
+};

@@ -1,0 +1,147 @@
+#include "FrameText.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include <ferrolink/protocol/ConstValue.h>
+
+#include "../common/BoardProtocol.h"
+
+namespace tools = ferrolink::tools;
+
+namespace {
+
+std::uint32_t Word(const unsigned char* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
+}
+
+bool IsBoardAddress(const unsigned char* mac) {
+    return std::memcmp(mac + 1, CConstValue::BoardMac_Get() + 1, 5) == 0;
+}
+
+const char* CommandName(std::uint16_t symbol) {
+    switch (symbol) {
+        case tools::kSymbolPrintData:
+            return "print";
+        case tools::kSymbolEndOfBand:
+            return "EndOfBand";
+        case tools::kSymbolStatusQuery:
+            return "StatusQuery";
+        case tools::kSymbolReset:
+            return "Reset";
+        case tools::kSymbolSetErrors:
+            return "SetErrors";
+        case tools::kSymbolAutoReport:
+            return "AutoReport";
+        case tools::kSymbolStatusReply:
+            return "StatusReply";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+bool CFrameText::IsToBoard(const unsigned char* frame, int length) {
+    return length >= 12 && IsBoardAddress(frame);
+}
+
+std::string CFrameText::Direction(const unsigned char* frame, int length) {
+    if (length < 12) return "?";
+    if (CConstValue::IsPcMac(frame)) return "board > PC";
+    if (IsBoardAddress(frame)) return "PC > board";
+    return "?";
+}
+
+bool CFrameText::ChecksumValid(const unsigned char* frame, int length) {
+    if (length < 28) return false;
+    const int frameLength = (frame[12] << 8) | frame[13];
+    if (frameLength < 28 || frameLength > length || frameLength % 4 != 0) return false;
+    std::uint32_t sum = 0;
+    for (int at = 0; at + 4 <= frameLength; at += 4) sum += Word(frame + at);
+    return sum == 0;
+}
+
+std::string CFrameText::Summary(const unsigned char* frame, int length) {
+    char text[256];
+    if (length < 24) {
+        std::snprintf(text, sizeof text, "%s, %d bytes: too short for a board frame",
+                      Direction(frame, length).c_str(), length);
+        return text;
+    }
+    const int frameLength = (frame[12] << 8) | frame[13];
+    const auto symbol = static_cast<std::uint16_t>((frame[14] << 8) | frame[15]);
+    const std::uint32_t band = Word(frame + 16);
+    const std::uint32_t index = Word(frame + 20);
+    const char* name = CommandName(symbol);
+    std::string kind = name ? name : "symbol 0x" + [&] {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%04X", symbol);
+        return std::string(hex);
+    }();
+    std::string detail;
+    const int data = length - 24;
+    if (symbol == tools::kSymbolPrintData) {
+        std::snprintf(text, sizeof text, "band %u packet %u", band, index);
+        detail = text;
+    } else if (symbol == tools::kSymbolAutoReport || symbol == tools::kSymbolStatusReply) {
+        if (data >= 32) {
+            std::snprintf(text, sizeof text,
+                          "band %u %s %u: errors 0x%04X resend %d current max %d version %u.%u",
+                          band, symbol == tools::kSymbolAutoReport ? "report" : "seq", index,
+                          Word(frame + 24) & 0x3FFF, static_cast<std::int32_t>(Word(frame + 28)),
+                          static_cast<std::int32_t>(Word(frame + 32)), Word(frame + 36) >> 16,
+                          Word(frame + 36) & 0xFFFF);
+        } else {
+            std::snprintf(text, sizeof text, "band %u seq %u (status cut short)", band, index);
+        }
+        detail = text;
+    } else if (symbol == tools::kSymbolEndOfBand && data >= 12) {
+        std::snprintf(text, sizeof text, "band %u seq %u: packets %u bytes %u packet size %u", band,
+                      index, Word(frame + 24), Word(frame + 28), Word(frame + 32));
+        detail = text;
+    } else if (symbol == tools::kSymbolSetErrors && data >= 4) {
+        std::snprintf(text, sizeof text, "band %u seq %u: bits 0x%04X", band, index,
+                      Word(frame + 24));
+        detail = text;
+    } else {
+        std::snprintf(text, sizeof text, "band %u seq %u", band, index);
+        detail = text;
+    }
+    std::snprintf(text, sizeof text, ", length %d%s", frameLength,
+                  ChecksumValid(frame, length) ? "" : ", BAD CHECKSUM");
+    return Direction(frame, length) + " " + kind + " " + detail + text;
+}
+
+std::string CFrameText::Hex(const unsigned char* frame, int length) {
+    std::string out;
+    char line[96];
+    for (int at = 0; at < length; at += 16) {
+        int n = std::snprintf(line, sizeof line, "  0x%04x: ", at);
+        for (int i = at; i < at + 16 && i < length; ++i)
+            n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "%s%02x",
+                               (i - at) % 2 == 0 ? " " : "", frame[i]);
+        out += line;
+        out += '\n';
+    }
+    return out;
+}
+
+std::string CFrameText::Timestamp(std::int64_t seconds, std::int64_t microseconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[64];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(text + n, sizeof text - n, ".%06lld", static_cast<long long>(microseconds));
+    return text;
+}
+
+std::string CFrameText::Now() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+    return Timestamp(us / 1000000, us % 1000000);
+}
