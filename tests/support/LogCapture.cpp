@@ -93,8 +93,3 @@ int CLogCapture::Count(const std::string& message, int severity) const {
         if (r.message == message && (severity == 0 || r.severity == severity)) ++n;
     return n;
 }
-
-void CLogCapture::Clear() {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    m_state->records.clear();
-}
