@@ -1,11 +1,11 @@
 #include "support/LogCapture.h"
 
 #include <boost/log/attributes/named_scope.hpp>
+#include <boost/log/attributes/value_extraction.hpp>
 #include <boost/log/core.hpp>
 #include <boost/log/expressions/message.hpp>
 #include <boost/log/sinks/basic_sink_backend.hpp>
 #include <boost/log/sinks/sync_frontend.hpp>
-#include <boost/log/attributes/value_extraction.hpp>
 
 #include <ferrolink/outside/CustomBoostLog.h>
 
@@ -21,11 +21,13 @@ namespace {
 class CaptureBackend
     : public logging::sinks::basic_sink_backend<logging::sinks::synchronized_feeding> {
 public:
-    explicit CaptureBackend(std::shared_ptr<CLogCapture::SState> state) : m_state(std::move(state)) {}
+    explicit CaptureBackend(std::shared_ptr<CLogCapture::SState> state)
+        : m_state(std::move(state)) {}
 
     void consume(const logging::record_view& rec) {
         SCapturedRecord r;
-        if (auto msg = logging::extract<std::string>(logging::aux::default_attribute_names::message(), rec))
+        if (auto msg = logging::extract<std::string>(
+                logging::aux::default_attribute_names::message(), rec))
             r.message = *msg;
         if (auto sev = logging::extract<ESeverityLevel>("Severity", rec)) r.severity = *sev;
         if (auto scopes = logging::extract<logging::attributes::named_scope_list>(
@@ -92,9 +94,4 @@ int CLogCapture::Count(const std::string& message, int severity) const {
     for (const auto& r : Records())
         if (r.message == message && (severity == 0 || r.severity == severity)) ++n;
     return n;
-}
-
-void CLogCapture::Clear() {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    m_state->records.clear();
 }

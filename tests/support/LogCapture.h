@@ -26,10 +26,6 @@ public:
     std::vector<std::string> Messages() const;
     // Number of records whose message equals `message` exactly (and severity, when given).
     int Count(const std::string& message, int severity = 0) const;
-    bool Contains(const std::string& message, int severity = 0) const {
-        return Count(message, severity) > 0;
-    }
-    void Clear();
 
     struct SState;
 

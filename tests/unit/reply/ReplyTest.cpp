@@ -2,9 +2,9 @@
 // bounds), and the hand-over of an awaited frame from the receive thread to its waiter.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <limits>
+#include <algorithm>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <ferrolink/protocol/NetworkHelper.h>
@@ -60,8 +60,7 @@ std::uint32_t Flags(const SWaitCheckParam& p, const T& i) {
 }
 std::uint32_t InfoFlags(const SWaitCheckParam& p) {
     SBoardErrorInfo info{};
-    p.GetErrorInfo(info);
-    return Flags(p, info);
+    return p.GetErrorInfo(info) ? Flags(p, info) : ~0u;
 }
 
 // Parses a reply with `word` and checks the flags (directly and through the error info), the
@@ -98,23 +97,21 @@ TEST(WaitCheckParamTest, ErrorBitsSetTheirFlagsLogAndDecideResendOrFatal) {
 }
 
 TEST(WaitCheckParamTest, NextFrameIndexComesFromResendOrCurrentMaximum) {
-    struct SCase {
-        std::uint32_t errorWord, resend, curMax;
-        int expected;
-    };
-    const SCase cases[] = {
+    // Error word, resend index, current maximum, the next frame index.
+    const std::uint32_t cases[][4] = {
         {0x1, 7, 41, 7},
-        {0x2, 0xFFFFFFFF, 41, -1},
+        {0x2, 0xFFFFFFFF, 41, 0xFFFFFFFF},
         {0x0, 7, 41, 42},
-        {0x4, 7, 0x7FFFFFFF, std::numeric_limits<std::int32_t>::min()},  // fatal: no resend; wraps
+        {0x4, 7, 0x7FFFFFFF, 0x80000000},  // fatal: no resend; the maximum + 1 wraps
     };
-    for (const SCase& c : cases) {
-        Bytes data = Reply(c.errorWord);
-        Put(data, 4, c.resend);
-        Put(data, 8, c.curMax);
+    for (const auto& c : cases) {
+        Bytes data = Reply(c[0]);
+        Put(data, 4, c[1]);
+        Put(data, 8, c[2]);
         SWaitCheckParam p(true);
         ASSERT_TRUE(p.ParseInfo(Record(data)));
-        EXPECT_EQ(c.expected, p.GetFrameIndexOfResend()) << c.errorWord << " " << c.curMax;
+        EXPECT_EQ(static_cast<std::int32_t>(c[3]), p.GetFrameIndexOfResend())
+            << c[0] << " " << c[2];
     }
 }
 
@@ -124,10 +121,9 @@ TEST(WaitCheckParamTest, EachStepStoresItsWordsOnlyWhenTheyAreThereAndKeepsTheRe
     ASSERT_TRUE(p.ParseInfo(Record(full)));
     EXPECT_EQ(0u, Flags(p, p));
     EXPECT_EQ(0, p.GetFrameIndexOfResend()) << "current maximum -1 as constructed";
-    EXPECT_EQ(0xFFFE, p.m_versionHigh);
-    EXPECT_EQ(0x8001, p.m_versionLow);
+    EXPECT_EQ(0xFFFE8001u, (std::uint32_t{p.m_versionHigh} << 16) | p.m_versionLow);
     const std::uint32_t band[4] = {0x01020304u, 0xA0B0C0D0u, 1u, 0xFFFFFFFEu};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(band[i], p.m_bandInfo[i]) << i;
+    EXPECT_TRUE(std::equal(band, band + 4, p.m_bandInfo));
 
     p.m_bCheckError = true;
     full = Reply(0x2040);
@@ -157,24 +153,16 @@ SBufferData<unsigned char> Frame(std::uint32_t frameIndex) {
 
 TEST(WaitReceivePacketTest, CountDecidesHowManyFramesOfTheSymbolAreAccepted) {
     SBufferData<unsigned char> first = Frame(1), second = Frame(2), tiny;
-    CWaitReceivePacket once(kSymbol, 1);
-    EXPECT_FALSE(once.WaitOne(0)) << "reset after construction";
-    once.SetFrameData(MacDataSymbol_Check, first);
-    EXPECT_FALSE(once.WaitOne(0)) << "another symbol changes nothing";
-    once.SetFrameData(kSymbol, first);
-    EXPECT_TRUE(once.WaitOne(0));
-    once.SetFrameData(kSymbol, second);
-    EXPECT_EQ(1u, once.PacketData().frameIndex) << "later frames are ignored";
-
-    CWaitReceivePacket none(kSymbol, 0);
-    none.SetFrameData(kSymbol, first);
-    EXPECT_FALSE(none.WaitOne(0));
-    CWaitReceivePacket every(kSymbol, -1);
-    every.SetFrameData(kSymbol, first);
-    every.SetFrameData(kSymbol, second);
-    EXPECT_TRUE(every.WaitOne(0));
-    EXPECT_EQ(2u, every.PacketData().frameIndex);
-
+    // Count, then the frame index held after frames 1 and 2 (0: the waiter is not woken).
+    for (auto [count, held] : {std::pair{1, 1u}, {0, 0u}, {-1, 2u}}) {
+        CWaitReceivePacket w(kSymbol, count);
+        w.SetFrameData(MacDataSymbol_Check, first);  // another symbol changes nothing
+        EXPECT_FALSE(w.WaitOne(0)) << "reset after construction";
+        w.SetFrameData(kSymbol, first);
+        w.SetFrameData(kSymbol, second);
+        EXPECT_EQ(held != 0, w.WaitOne(0)) << count;
+        EXPECT_TRUE(held == 0 || held == w.PacketData().frameIndex) << count;
+    }
     CWaitReceivePacket unparsable(kSymbol, 1);
     tiny.AllocateBuffer(10);
     unparsable.SetFrameData(kSymbol, tiny);

@@ -42,15 +42,12 @@ TEST_F(BulkSendTest, QueueHoldsTheBuiltFramesFromTheStartIndexInListOrder) {
         std::int64_t printDataSize;  // 0: the host never set it
         u_int queuedBefore;          // bytes of an earlier record ahead of ours
     };
+    // clang-format off
     const SCase cases[] = {
         // Slice 0 went out before; the last slice ends exactly at the end of the data.
         {"full and padded frames", {{0, 5}, {0, 100}, {100, 1468}, {19990, 10}}, 1468, 1, 20000, 0},
-        {"odd lengths and offsets",
-         {{1, 1}, {3, 2}, {7, 3}, {13, 1467}, {0, 0}, {5, 999}},
-         1468,
-         0,
-         20000,
-         0},
+        {"odd lengths and offsets", {{1, 1}, {3, 2}, {7, 3}, {13, 1467}, {0, 0}, {5, 999}},
+         1468, 0, 20000, 0},
         {"size never set", {{0, 1468}, {1468, 1468}, {2936, 77}}, 1468, 0, 0, 0},
         {"after a record of odd length", {{2, 1000}, {1003, 997}, {9, 1}}, 1000, 0, 20000, 21},
         // 16-bit partial sums of the checksum overflow past 4096 bytes.
@@ -58,6 +55,7 @@ TEST_F(BulkSendTest, QueueHoldsTheBuiltFramesFromTheStartIndexInListOrder) {
         // From 16 MiB on the records are stored past the caches.
         {"queue of 16.9 MB", std::vector<SPacketSlice>(11200, {1, 1467}), 1468, 0, 20000, 0},
     };
+    // clang-format on
     for (const auto& c : cases) {
         m_print.m_packetList = c.slices;
         m_print.m_packetDataSize = c.packetDataSize;
