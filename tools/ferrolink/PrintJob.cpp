@@ -280,13 +280,18 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
                 }
                 ++f.resends;
                 ++result.resends;
-                // The board names only the first missing packet. Losses are sparse, so the first
-                // resends cover an eighth of the band from there (the board then names the next
-                // gap, while other bands keep the wire busy); after that, the rest of the band.
-                const std::uint32_t chunk = std::max<std::uint32_t>(32, f.packets / 8);
-                const std::uint32_t end =
-                    f.resends <= 2 ? std::min(f.packets, static_cast<std::uint32_t>(from) + chunk)
-                                   : f.packets;
+                // The board names only the first missing packet, and how many it holds. As many
+                // packets as are missing go out from the first gap: a burst is repaired in one
+                // round, a scattered loss costs one small round trip per gap while other bands
+                // keep the wire busy. After eight rounds (or without such an answer), the rest
+                // of the band.
+                std::uint32_t end = f.packets;
+                if (s.ExistError_Resend() && echoed && f.resends <= 8) {
+                    const std::uint32_t held = s.m_bandInfo[1];
+                    const std::uint32_t missing = held < f.packets ? f.packets - held : 1;
+                    end = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                        f.packets, std::uint64_t{static_cast<std::uint32_t>(from)} + missing));
+                }
                 if (!sendFrom(f, from, end)) {
                     std::string why;
                     EExitStatus status = ExitStatus_JobFailed;
