@@ -5,12 +5,8 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define FERROLINK_CHECKSUM_SSE2 1
-#endif
-
 #include <ferrolink/outside/CustomBoostLog.h>
+#include <ferrolink/protocol/ByteLaneSums.h>
 #include <ferrolink/protocol/ConstValue.h>
 
 namespace {
@@ -41,54 +37,17 @@ inline std::uint32_t LoadBigEndian32(const unsigned char* p) {
 
 CNetworkHelper::~CNetworkHelper() = default;
 
-// The sum of big-endian words equals sum(b0)<<24 + sum(b1)<<16 + sum(b2)<<8 + sum(b3) modulo 2^32,
-// where bk are the bytes at position k of each word. Summing bytes per position needs no byte
-// swapping and vectorises with plain SSE2, which every x86-64 processor has.
+// Whole 16-byte blocks are summed per byte position with SSE2, which every x86-64 processor has;
+// the rest word by word.
 std::uint32_t CNetworkHelper::SumBigEndianWords(const unsigned char* data, std::size_t wordCount) {
     std::uint32_t sum = 0;
     std::size_t i = 0;
-#ifdef FERROLINK_CHECKSUM_SSE2
+#ifdef FERROLINK_BYTE_LANES_SSE2
     const std::size_t blocks = wordCount / 4;  // 16 bytes each
     if (blocks > 0) {
-        const __m128i lowBytes = _mm_set1_epi16(0x00FF);
-        const __m128i zero = _mm_setzero_si128();
-        __m128i even32lo = zero, even32hi = zero, odd32lo = zero, odd32hi = zero;
-        std::size_t b = 0;
-        while (b < blocks) {
-            // 16-bit lanes hold at most 255 per add: 256 adds cannot overflow them.
-            const std::size_t end = b + std::min<std::size_t>(blocks - b, 256);
-            __m128i even16 = zero, odd16 = zero;
-            for (; b + 1 < end; b += 2) {
-                const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + b * 16));
-                const __m128i v1 =
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + b * 16 + 16));
-                even16 = _mm_add_epi16(even16, _mm_and_si128(v0, lowBytes));
-                odd16 = _mm_add_epi16(odd16, _mm_srli_epi16(v0, 8));
-                even16 = _mm_add_epi16(even16, _mm_and_si128(v1, lowBytes));
-                odd16 = _mm_add_epi16(odd16, _mm_srli_epi16(v1, 8));
-            }
-            if (b < end) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + b * 16));
-                even16 = _mm_add_epi16(even16, _mm_and_si128(v, lowBytes));
-                odd16 = _mm_add_epi16(odd16, _mm_srli_epi16(v, 8));
-                ++b;
-            }
-            even32lo = _mm_add_epi32(even32lo, _mm_unpacklo_epi16(even16, zero));
-            even32hi = _mm_add_epi32(even32hi, _mm_unpackhi_epi16(even16, zero));
-            odd32lo = _mm_add_epi32(odd32lo, _mm_unpacklo_epi16(odd16, zero));
-            odd32hi = _mm_add_epi32(odd32hi, _mm_unpackhi_epi16(odd16, zero));
-        }
-        // 32-bit lanes alternate between byte positions 0 and 2 (even) or 1 and 3 (odd).
-        alignas(16) std::uint32_t e[8], o[8];
-        _mm_store_si128(reinterpret_cast<__m128i*>(e), even32lo);
-        _mm_store_si128(reinterpret_cast<__m128i*>(e + 4), even32hi);
-        _mm_store_si128(reinterpret_cast<__m128i*>(o), odd32lo);
-        _mm_store_si128(reinterpret_cast<__m128i*>(o + 4), odd32hi);
-        const std::uint32_t s0 = e[0] + e[2] + e[4] + e[6];
-        const std::uint32_t s2 = e[1] + e[3] + e[5] + e[7];
-        const std::uint32_t s1 = o[0] + o[2] + o[4] + o[6];
-        const std::uint32_t s3 = o[1] + o[3] + o[5] + o[7];
-        sum = (s0 << 24) + (s1 << 16) + (s2 << 8) + s3;
+        std::uint32_t p[4];
+        ferrolink::protocol::SumBytesByPosition(data, blocks, p, [](std::size_t, __m128i) {});
+        sum = (p[0] << 24) + (p[1] << 16) + (p[2] << 8) + p[3];
         i = blocks * 4;
     }
 #endif
@@ -166,7 +125,8 @@ int CNetworkHelper::GetActualPrintDataCapacity(int actualDataLen) {
     const int minimumData =
         CConstValue::GetFrameMinimumSize() - CConstValue::GetFrameHeaderAndCheckSumSize();
     // Short (and negative) lengths get the minimum frame.
-    int frameLength = std::max(actualDataLen, minimumData) + CConstValue::GetFrameHeaderAndCheckSumSize();
+    int frameLength =
+        std::max(actualDataLen, minimumData) + CConstValue::GetFrameHeaderAndCheckSumSize();
     frameLength = (frameLength + 3) & ~3;
     if (frameLength % 8 != 0) frameLength += 4;
     return frameLength - CConstValue::GetFrameHeaderAndCheckSumSize();
@@ -224,7 +184,8 @@ bool CNetworkHelper::PreparePacket(std::uint16_t dataSymbol, std::uint32_t frame
         return false;
     }
     if (actualDataLen > 0)
-        std::memcpy(p + frame::kActualDataOffset, actualData, static_cast<std::size_t>(actualDataLen));
+        std::memcpy(p + frame::kActualDataOffset, actualData,
+                    static_cast<std::size_t>(actualDataLen));
     const int paddingCount = actualDataCapacity - actualDataLen;
     if (paddingCount > 0)
         FillPadding(p + frame::kActualDataOffset + actualDataLen, paddingCount, paddingType);
@@ -236,8 +197,7 @@ bool CNetworkHelper::PreparePacket(std::uint16_t dataSymbol, std::uint32_t frame
 }
 
 bool CNetworkHelper::PreparePacket(std::uint16_t dataSymbol, std::uint32_t frameIndex,
-                                   std::uint32_t packetIndex,
-                                   SBufferData<unsigned char> actualData,
+                                   std::uint32_t packetIndex, SBufferData<unsigned char> actualData,
                                    std::uint16_t actualDataCapacity, PaddingValueType paddingType,
                                    SBufferData<unsigned char>& frame) {
     // `actualData` is a copy owned by this call; its destructor releases it on every way out.

@@ -4,12 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define FERROLINK_RECORD_SSE2 1
-#endif
-
 #include <ferrolink/protocol/BoardFrame.h>
+#include <ferrolink/protocol/ByteLaneSums.h>
 #include <ferrolink/protocol/ConstValue.h>
 
 namespace platform = ferrolink::platform;
@@ -66,7 +62,7 @@ CQueueRecordWriter::CQueueRecordWriter(platform::pcap_send_queue* queue)
 CQueueRecordWriter::~CQueueRecordWriter() {
     if (m_pendingCount > m_foreign)
         std::memcpy(m_block, m_pending + m_foreign, m_pendingCount - m_foreign);
-#ifdef FERROLINK_RECORD_SSE2
+#ifdef FERROLINK_BYTE_LANES_SSE2
     _mm_sfence();
 #endif
 }
@@ -158,7 +154,7 @@ void CQueueRecordWriter::EmitPending() {
         m_pendingCount = 0;
         return;
     }
-#ifdef FERROLINK_RECORD_SSE2
+#ifdef FERROLINK_BYTE_LANES_SSE2
     const __m128i pending = _mm_load_si128(reinterpret_cast<const __m128i*>(m_pending));
     if (m_streaming)
         _mm_stream_si128(reinterpret_cast<__m128i*>(m_block), pending);
@@ -171,7 +167,7 @@ void CQueueRecordWriter::EmitPending() {
     m_pendingCount = 0;
 }
 
-#ifdef FERROLINK_RECORD_SSE2
+#ifdef FERROLINK_BYTE_LANES_SSE2
 namespace {
 
 template <bool kStream>
@@ -187,54 +183,8 @@ inline void Store(__m128i* at, __m128i v) {
 template <bool kStream>
 void CopyAndSumBlocks(__m128i* out, const unsigned char* bytes, std::size_t blocks,
                       std::uint32_t byPosition[4]) {
-    const __m128i lowBytes = _mm_set1_epi16(0x00FF);
-    const __m128i zero = _mm_setzero_si128();
-    __m128i even32lo = zero, even32hi = zero, odd32lo = zero, odd32hi = zero;
-    std::size_t b = 0;
-    while (b < blocks) {
-        // A 16-bit lane takes at most 255 per block: 256 blocks cannot overflow it.
-        const std::size_t end = b + std::min<std::size_t>(blocks - b, 256);
-        __m128i even16 = zero, odd16 = zero;
-        for (; b + 4 <= end; b += 4) {
-            const auto* in = reinterpret_cast<const __m128i*>(bytes + b * 16);
-            const __m128i v0 = _mm_loadu_si128(in);
-            const __m128i v1 = _mm_loadu_si128(in + 1);
-            const __m128i v2 = _mm_loadu_si128(in + 2);
-            const __m128i v3 = _mm_loadu_si128(in + 3);
-            Store<kStream>(out + b, v0);
-            Store<kStream>(out + b + 1, v1);
-            Store<kStream>(out + b + 2, v2);
-            Store<kStream>(out + b + 3, v3);
-            even16 = _mm_add_epi16(
-                even16, _mm_add_epi16(_mm_and_si128(v0, lowBytes), _mm_and_si128(v1, lowBytes)));
-            odd16 =
-                _mm_add_epi16(odd16, _mm_add_epi16(_mm_srli_epi16(v0, 8), _mm_srli_epi16(v1, 8)));
-            even16 = _mm_add_epi16(
-                even16, _mm_add_epi16(_mm_and_si128(v2, lowBytes), _mm_and_si128(v3, lowBytes)));
-            odd16 =
-                _mm_add_epi16(odd16, _mm_add_epi16(_mm_srli_epi16(v2, 8), _mm_srli_epi16(v3, 8)));
-        }
-        for (; b < end; ++b) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + b * 16));
-            Store<kStream>(out + b, v);
-            even16 = _mm_add_epi16(even16, _mm_and_si128(v, lowBytes));
-            odd16 = _mm_add_epi16(odd16, _mm_srli_epi16(v, 8));
-        }
-        even32lo = _mm_add_epi32(even32lo, _mm_unpacklo_epi16(even16, zero));
-        even32hi = _mm_add_epi32(even32hi, _mm_unpackhi_epi16(even16, zero));
-        odd32lo = _mm_add_epi32(odd32lo, _mm_unpacklo_epi16(odd16, zero));
-        odd32hi = _mm_add_epi32(odd32hi, _mm_unpackhi_epi16(odd16, zero));
-    }
-    // 32-bit lane k holds the bytes at block positions 2k (even) or 2k + 1 (odd).
-    alignas(16) std::uint32_t e[8], o[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(e), even32lo);
-    _mm_store_si128(reinterpret_cast<__m128i*>(e + 4), even32hi);
-    _mm_store_si128(reinterpret_cast<__m128i*>(o), odd32lo);
-    _mm_store_si128(reinterpret_cast<__m128i*>(o + 4), odd32hi);
-    byPosition[0] = e[0] + e[2] + e[4] + e[6];
-    byPosition[1] = o[0] + o[2] + o[4] + o[6];
-    byPosition[2] = e[1] + e[3] + e[5] + e[7];
-    byPosition[3] = o[1] + o[3] + o[5] + o[7];
+    ferrolink::protocol::SumBytesByPosition(
+        bytes, blocks, byPosition, [out](std::size_t b, __m128i v) { Store<kStream>(out + b, v); });
 }
 
 template <bool kStream>
@@ -249,7 +199,7 @@ void CopyBlocks(__m128i* out, const unsigned char* bytes, std::size_t blocks) {
 // The checksum is summed per byte position (a sum of big-endian words is the sum of each
 // position's bytes, shifted), which needs no byte swapping and rides on the copy's loads.
 void CQueueRecordWriter::StreamBlocks(const unsigned char* bytes, std::size_t count, bool summed) {
-#ifdef FERROLINK_RECORD_SSE2
+#ifdef FERROLINK_BYTE_LANES_SSE2
     auto* out = reinterpret_cast<__m128i*>(m_block);
     const std::size_t blocks = count / 16;
     m_block += count;

@@ -31,13 +31,3 @@ bool CAdapterInfo::AllAdpaterInfo_Get(std::vector<SAdapterInfo>& adapters) {
     ::freeifaddrs(list);
     return true;
 }
-
-bool CAdapterInfo::IsAdapterConnected(const std::vector<unsigned char>& mac,
-                                      const std::vector<SAdapterInfo>& adapters) {
-    if (mac.size() != 6) return false;
-    for (const auto& a : adapters) {
-        if (a.addressLength == 6 && std::memcmp(a.address, mac.data(), 6) == 0)
-            return a.status == Status_Connected;
-    }
-    return false;
-}
