@@ -86,7 +86,7 @@ private:
     int m_nextHandle = 100;
 };
 
-// Installs a backend for the lifetime of a scope and restores the Linux one after it.
+// Installs a backend for the lifetime of a scope and restores the system's one after it.
 class CPacketDriverBackendScope {
 public:
     explicit CPacketDriverBackendScope(IPacketDriverBackend& backend) {
