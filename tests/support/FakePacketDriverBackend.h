@@ -32,9 +32,7 @@ public:
     std::map<int, std::string> open;  // handle -> name of adapters not yet closed
 
     SFakeAdapter& Add(const std::string& name, unsigned long long linkSpeed) {
-        adapters.push_back({});
-        adapters.back().name = name;
-        adapters.back().linkSpeed = linkSpeed;
+        adapters.push_back({name, "", linkSpeed});
         return adapters.back();
     }
 

@@ -67,7 +67,9 @@ bool OtherThreadGets(CCustomMutex& mutex, unsigned int ms) {
         .get();
 }
 
-TEST(WaitHandlesTest, MutexNestsForItsOwnerWhoAloneReleasesItAndAbortEndsAnEndlessWait) {
+// (The abort flag and the time limits of every wait are the worker thread's and the network
+// handle's tests.)
+TEST(WaitHandlesTest, MutexNestsForItsOwnerWhoAloneReleasesItAutoEventPassesOneWaiter) {
     CCustomMutex mutex;
     ASSERT_TRUE(mutex.WaitOne(0));
     {
@@ -77,28 +79,14 @@ TEST(WaitHandlesTest, MutexNestsForItsOwnerWhoAloneReleasesItAndAbortEndsAnEndle
     EXPECT_FALSE(OtherThreadGets(mutex, 20)) << "the scope gave back only its own level";
     EXPECT_FALSE(std::async(std::launch::async, [&] { return mutex.ReleaseOne(); }).get())
         << "released by a thread that does not own it";
-    bool abort = false;
-    auto waiter = std::async(std::launch::async, [&] {
-        return CWaitReleaseMutex(mutex, 0xFFFFFFFFu, &abort).IsOwnMutex();
-    });
-    EXPECT_EQ(std::future_status::timeout, waiter.wait_for(std::chrono::milliseconds(50)));
-    __atomic_store_n(&abort, true, __ATOMIC_RELEASE);
-    const bool ended = waiter.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
-    EXPECT_TRUE(mutex.ReleaseOne());  // a waiter that missed the flag gets it now, not never
-    EXPECT_TRUE(ended);
-    EXPECT_FALSE(waiter.get());
+    EXPECT_TRUE(mutex.ReleaseOne());
     EXPECT_TRUE(OtherThreadGets(mutex, 1000));
-}
 
-TEST(WaitHandlesTest, ManualEventStaysSetAutoEventPassesOneWaiter) {
     CCustomManualResetEvent manual(true);
     EXPECT_TRUE(manual.WaitOne(0));
     EXPECT_TRUE(manual.WaitOne(0));
     manual.Reset();
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(manual.WaitOne(30));
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(25));
-
+    EXPECT_FALSE(manual.WaitOne(0));
     CCustomAutoResetEvent automatic(true);
     EXPECT_TRUE(automatic.WaitOne(0));
     EXPECT_FALSE(automatic.WaitOne(0)) << "the wait consumed the signal";
