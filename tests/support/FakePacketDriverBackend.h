@@ -32,9 +32,7 @@ public:
     std::map<int, std::string> open;  // handle -> name of adapters not yet closed
 
     SFakeAdapter& Add(const std::string& name, unsigned long long linkSpeed) {
-        adapters.push_back({});
-        adapters.back().name = name;
-        adapters.back().linkSpeed = linkSpeed;
+        adapters.push_back({name, "", linkSpeed});
         return adapters.back();
     }
 
@@ -86,7 +84,7 @@ private:
     int m_nextHandle = 100;
 };
 
-// Installs a backend for the lifetime of a scope and restores the Linux one after it.
+// Installs a backend for the lifetime of a scope and restores the system's one after it.
 class CPacketDriverBackendScope {
 public:
     explicit CPacketDriverBackendScope(IPacketDriverBackend& backend) {

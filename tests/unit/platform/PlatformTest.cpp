@@ -15,9 +15,9 @@
 
 #include <ferrolink/platform/PacketDriver.h>
 #include <ferrolink/platform/PcapExtensions.h>
-#include <ferrolink/platform/linux/PcapHandleRegistry.h>
 #include <ferrolink/platform/PcapSendQueue.h>
 #include <ferrolink/platform/PcapTimedRead.h>
+#include <ferrolink/platform/linux/PcapHandleRegistry.h>
 #include "support/FakePacketDriverBackend.h"
 
 namespace flk = ferrolink::platform;
@@ -65,7 +65,7 @@ TEST_F(PacketDriverTest, NameBlockIsNegotiatedThenFilledNamesFirstThenDescriptio
     EXPECT_EQ(expected + "xxxx", std::string(buffer.begin(), buffer.end()));
 }
 
-TEST_F(PacketDriverTest, OpenFailuresLeaveTheirReasonInTheLastError) {
+TEST_F(PacketDriverTest, FailuresLeaveTheirReasonAndOnlyTheAddressAndNetTypeAreServed) {
     m_fake.Add("locked0", 1).openError = EACCES;
     const std::string tooLong(flk::ADAPTER_NAME_LENGTH, 'n');
     const std::pair<const char*, int> cases[] = {
@@ -76,9 +76,7 @@ TEST_F(PacketDriverTest, OpenFailuresLeaveTheirReasonInTheLastError) {
     }
     EXPECT_EQ(std::vector<std::string>{"locked0"}, m_fake.opened)
         << "no name the driver cannot hold reaches it";
-}
 
-TEST_F(PacketDriverTest, OnlyTheCurrentAddressAndTheNetTypeAreServed) {
     const unsigned char mac[6] = {0x00, 0x1b, 0x21, 0xab, 0xcd, 0xef};
     std::memcpy(m_fake.Add("eth0", 10000000000ull).mac, mac, 6);
     flk::ADAPTER* adapter = flk::PacketOpenAdapter("eth0");
@@ -89,8 +87,8 @@ TEST_F(PacketDriverTest, OnlyTheCurrentAddressAndTheNetTypeAreServed) {
     EXPECT_EQ(6u, room8->Length);
     EXPECT_EQ(0, std::memcmp(mac, room8->Data, 6));
 
-    m_fake.adapters[0].addressError = EADDRNOTAVAIL;
-    m_fake.adapters[0].netTypeError = ENODEV;  // the interface went away
+    m_fake.adapters[1].addressError = EADDRNOTAVAIL;
+    m_fake.adapters[1].netTypeError = ENODEV;  // the interface went away
     const struct {
         Request request;
         bool set;
@@ -118,7 +116,7 @@ TEST_F(PacketDriverTest, OnlyTheCurrentAddressAndTheNetTypeAreServed) {
     EXPECT_TRUE(m_fake.open.empty());
 }
 
-TEST(PcapSourceStringTest, LocalFormsUpToTheLongestNameThatFitsOthersRefused) {
+TEST(PcapSourceTest, LocalFormsUpToTheLongestNameThatFitsOnlyTheyOpenOrList) {
     char source[flk::PCAP_BUF_SIZE];
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     ASSERT_EQ(
@@ -143,21 +141,19 @@ TEST(PcapSourceStringTest, LocalFormsUpToTheLongestNameThatFitsOthersRefused) {
         EXPECT_STREQ("untouched", source) << type;
         EXPECT_STRNE("", errbuf) << type;
     }
-}
-
-TEST(PcapOpenTest, OnlyLocalSourcesOpenAndOnlyTheLocalDeviceSourceIsListed) {
-    for (const char* source : {"file:///nonexistent/flk.pcap", "file://", "rpcap://",
-                               "rpcap://host:2002/eth0", "udp://eth0"}) {
-        char errbuf[PCAP_ERRBUF_SIZE] = "";
-        EXPECT_EQ(nullptr, flk::pcap_open(source, 65536, 1, 10, nullptr, errbuf)) << source;
-        EXPECT_STRNE("", errbuf) << source;
+    // Only local sources open, and only the local device source is listed.
+    for (const char* from : {"file:///nonexistent/flk.pcap", "file://", "rpcap://",
+                             "rpcap://host:2002/eth0", "udp://eth0"}) {
+        errbuf[0] = '\0';
+        EXPECT_EQ(nullptr, flk::pcap_open(from, 65536, 1, 10, nullptr, errbuf)) << from;
+        EXPECT_STRNE("", errbuf) << from;
     }
-    for (const char* source : {"file:///tmp", "rpcap://host/"}) {
+    for (const char* from : {"file:///tmp", "rpcap://host/"}) {
         pcap_if_t* list = reinterpret_cast<pcap_if_t*>(&list);  // must be overwritten
-        char errbuf[PCAP_ERRBUF_SIZE] = "";
-        EXPECT_EQ(-1, flk::pcap_findalldevs_ex(source, nullptr, &list, errbuf)) << source;
-        EXPECT_EQ(nullptr, list) << source;
-        EXPECT_STRNE("", errbuf) << source;
+        errbuf[0] = '\0';
+        EXPECT_EQ(-1, flk::pcap_findalldevs_ex(from, nullptr, &list, errbuf)) << from;
+        EXPECT_EQ(nullptr, list) << from;
+        EXPECT_STRNE("", errbuf) << from;
     }
 }
 

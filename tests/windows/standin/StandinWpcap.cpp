@@ -1,21 +1,15 @@
 // A wpcap.dll of our own for the tests: the send queue as WinPcap defines it, and a transmission
-// that sends nothing (and says so) but keeps a copy of what it was given, which the test reads
-// back through standin_last_transmit. Placed beside the test program, it is what the library loads.
+// that sends nothing and says so. Placed beside the test programs, it is what the library loads.
 #include <pcap/pcap.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace {
 
 struct SDeadHandle {
     char errbuf[PCAP_ERRBUF_SIZE];
 };
-
-std::vector<char> g_lastQueue;
-int g_lastSync = -1;
-int g_transmissions = 0;
 
 }  // namespace
 
@@ -61,20 +55,9 @@ int pcap_sendqueue_queue(pcap_send_queue* queue, const struct pcap_pkthdr* heade
 
 // Like a transmission on a handle with no adapter behind it: nothing leaves, 0 bytes are reported
 // sent and the handle says why, so the caller's short-send path runs as it does on Linux.
-u_int pcap_sendqueue_transmit(pcap_t* p, pcap_send_queue* queue, int sync) {
-    g_lastQueue.assign(queue->buffer, queue->buffer + queue->len);
-    g_lastSync = sync;
-    ++g_transmissions;
+u_int pcap_sendqueue_transmit(pcap_t* p, pcap_send_queue*, int) {
     std::strcpy(reinterpret_cast<SDeadHandle*>(p)->errbuf, "the stand-in sends nothing");
     return 0;
-}
-
-// The bytes of the last transmitted queue, its sync flag, and how many transmissions there were.
-const char* standin_last_transmit(unsigned* length, int* sync, int* transmissions) {
-    *length = static_cast<unsigned>(g_lastQueue.size());
-    *sync = g_lastSync;
-    *transmissions = g_transmissions;
-    return g_lastQueue.data();
 }
 
 }  // extern "C"
