@@ -1,8 +1,8 @@
 // Frames on a real link, both ways. The capture layer's reads return on a silent link after the
 // handle's time-out (libpcap alone never does), a break asked for between reads ends the next one
-// and leaves the handle usable, and a vanished interface ends reads and sends with a reason. The
-// bulk send and the single sends byte for byte at the far end, reply detection, and how promptly
-// the receive thread stops.
+// and leaves the handle usable, the receive thread stops promptly, and a vanished interface ends
+// reads and sends with a reason. The bulk send and the single sends byte for byte at the far end,
+// and reply detection.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -47,7 +47,7 @@ std::vector<Frame> Read(pcap_t* p, milliseconds span) {
     return frames;
 }
 
-TEST_F(SendReceiveNetTest, ReadsTimeOutReadOnAfterABreakAndEndWhenTheInterfaceVanishes) {
+TEST_F(SendReceiveNetTest, ReceiverStopsReadsTimeOutReadOnAfterABreakAndEndWhenTheLinkVanishes) {
     PcapHandle out = m_rig->Open(ESide::B, true);
     ASSERT_TRUE(out);
     Frame frame(300);
@@ -60,6 +60,28 @@ TEST_F(SendReceiveNetTest, ReadsTimeOutReadOnAfterABreakAndEndWhenTheInterfaceVa
         PcapHandle p = m_rig->Open(ESide::A, ours, timeoutMs);
         ASSERT_TRUE(p);
         EXPECT_EQ(ours ? 1496 : 65536, pcap_snapshot(p.get())) << "the snap length asked for";
+        {  // The receive thread stops at once, however long a read may wait on the handle (a
+           // handle of its own: a stop may leave a break pending).
+            PcapHandle r = m_rig->Open(ESide::A, ours, timeoutMs);
+            CLogCapture log;
+            CReceiveWPCapPacket receiver;
+            ASSERT_TRUE(r && receiver.Create(CaptureMode_BoardToPc, r.get(), nullptr, nullptr));
+            receiver.WaitReady();
+            std::this_thread::sleep_for(milliseconds(100));  // inside a dispatch by now
+            const auto start = Clock::now();
+            receiver.Stop();
+            ASSERT_TRUE(receiver.WaitExit(2000));
+            EXPECT_LT(Clock::now() - start, milliseconds(500));
+            EXPECT_LE(log.Count("stop by function : pcap_breakloop()", 1), 1) << "no spinning";
+            for (const auto& r : log.Records()) EXPECT_NE(2, r.severity) << r.message;
+            // Stopped at once, in whatever phase of its start the thread is.
+            for (int i = 0; i < 200; ++i) {
+                CReceiveWPCapPacket quick;
+                ASSERT_TRUE(quick.Create(CaptureMode_BoardToPc, r.get(), nullptr, nullptr)) << i;
+                quick.Stop();
+                ASSERT_TRUE(quick.WaitExit(1000)) << i;
+            }
+        }
         pcap_pkthdr* header = nullptr;
         const u_char* data = nullptr;
         for (bool dispatch : {false, true}) {
@@ -106,8 +128,8 @@ bool Collect(const unsigned char* frame, int length, void* user) {
     return true;
 }
 
-TEST_F(SendReceiveNetTest, BulkJobArrivesWholeFromOurHandleAHostsOwnAndThroughAFullDeviceQueue) {
-    // 20000 slices (29 MB), every fifth short; the board's side receives them as a monitor would.
+TEST_F(SendReceiveNetTest, SingleFramesReplyDetectionAndABulkJobWholeThroughAFullDeviceQueue) {
+    // 20000 slices (29 MB), every fifth short.
     std::vector<unsigned char> data;
     CActualPrintData print;
     for (int i = 0; i < 20000; ++i) {
@@ -121,6 +143,48 @@ TEST_F(SendReceiveNetTest, BulkJobArrivesWholeFromOurHandleAHostsOwnAndThroughAF
     PcapHandle ours = m_rig->Open(ESide::A, true);
     PcapHandle plain = m_rig->Open(ESide::A, false);
     ASSERT_TRUE(in && ours && plain);
+
+    // Single frames first, read plainly at the far end.
+    const unsigned char abc[3] = {'a', 'b', 'c'};
+    ASSERT_TRUE(CNetworkHelper::SendOnePacket_PrintData(ours.get(), 1, 0, abc, 3, true));
+    ASSERT_TRUE(CNetworkHelper::SendOnePacket_PrintData(ours.get(), 1, 0, abc, 3, false));
+    ASSERT_TRUE(
+        CNetworkHelper::SendOnePacket_PrintData(ours.get(), 2, 5, PaddingValue_Sequence, abc, 3));
+    SBufferData<unsigned char> corrupt;
+    ASSERT_TRUE(CNetworkHelper::PreparePacket_Print(3, 0, PaddingValue_Zero, 3, abc, 3, corrupt));
+    corrupt.m_pBuffer[87] ^= 0x10;
+    EXPECT_FALSE(CNetworkHelper::SendOnePacket(ours.get(), corrupt, true)) << "checked: refused";
+    EXPECT_TRUE(CNetworkHelper::SendOnePacket(ours.get(), corrupt, false)) << "unchecked: sent";
+    const std::vector<Frame> frames = Read(in.get(), milliseconds(500));
+    ASSERT_EQ(4u, frames.size()) << "the refused frame stays at home";
+    // The 88-byte frame of "abc", frame 1, packet 0, zero padding: checksum at 84.
+    EXPECT_EQ(Frame({0xf4, 0xbc, 0xba, 0xcb}), Frame(frames[0].begin() + 84, frames[0].end()));
+    EXPECT_EQ(Frame({0xf5, 0xbc, 0xba, 0xcb}), Frame(frames[1].begin() + 84, frames[1].end()))
+        << "exactly the altered checksum";
+    EXPECT_EQ(5u, Word(frames[2], 20));
+    EXPECT_TRUE(CNetworkHelper::IsValidCheckSum(frames[2].data(), 88));
+    EXPECT_EQ(3u, Word(frames[3], 16)) << "the unchecked corrupt frame";
+
+    // Reply detection waits only for the board's frames to the PC, and no longer than asked.
+    Frame reply(88, 0);
+    std::memcpy(reply.data(), CConstValue::GetPcMac(), 6);
+    std::memcpy(reply.data() + 6, CConstValue::BoardMac_Get(), 6);
+    Frame elsewhere = reply;
+    elsewhere[0] = 0x02;
+    for (const Frame* sent : {&elsewhere, &reply}) {
+        std::thread sender([&] {
+            std::this_thread::sleep_for(milliseconds(50));
+            pcap_sendpacket(in.get(), sent->data(), 88);
+        });
+        const auto start = Clock::now();
+        EXPECT_EQ(sent == &reply, CNetworkHelper::Detect_ReplyPacket(ours.get(), 300));
+        const auto waited = Clock::now() - start;
+        sender.join();
+        EXPECT_GE(waited, milliseconds(sent == &reply ? 40 : 290));
+        EXPECT_LT(waited, milliseconds(800)) << "the time-out ends the wait";
+    }
+
+    // The bulk job, received as a monitor would.
     SCollected board;
     CReceiveWPCapPacket receiver;
     ASSERT_TRUE(receiver.Create(CaptureMode_PcToBoard, in.get(), &Collect, &board));
@@ -169,77 +233,6 @@ TEST_F(SendReceiveNetTest, BulkJobArrivesWholeFromOurHandleAHostsOwnAndThroughAF
     const std::size_t at = shown.find("dropped ");
     ASSERT_NE(std::string::npos, at) << shown;
     EXPECT_GT(std::stoul(shown.substr(at + 8)), 0u) << "never overflowed: " << shown;
-}
-
-TEST_F(SendReceiveNetTest, SingleFramesTheDeliberatelyWrongChecksumAndReplyDetection) {
-    PcapHandle out = m_rig->Open(ESide::A, true);
-    PcapHandle board = m_rig->Open(ESide::B, false);
-    ASSERT_TRUE(out && board);
-    const unsigned char abc[3] = {'a', 'b', 'c'};
-    ASSERT_TRUE(CNetworkHelper::SendOnePacket_PrintData(out.get(), 1, 0, abc, 3, true));
-    ASSERT_TRUE(CNetworkHelper::SendOnePacket_PrintData(out.get(), 1, 0, abc, 3, false));
-    ASSERT_TRUE(
-        CNetworkHelper::SendOnePacket_PrintData(out.get(), 2, 5, PaddingValue_Sequence, abc, 3));
-    SBufferData<unsigned char> corrupt;
-    ASSERT_TRUE(CNetworkHelper::PreparePacket_Print(3, 0, PaddingValue_Zero, 3, abc, 3, corrupt));
-    corrupt.m_pBuffer[87] ^= 0x10;
-    EXPECT_FALSE(CNetworkHelper::SendOnePacket(out.get(), corrupt, true)) << "checked: refused";
-    EXPECT_TRUE(CNetworkHelper::SendOnePacket(out.get(), corrupt, false)) << "unchecked: sent";
-    const std::vector<Frame> frames = Read(board.get(), milliseconds(500));
-    ASSERT_EQ(4u, frames.size()) << "the refused frame stays at home";
-    // The 88-byte frame of "abc", frame 1, packet 0, zero padding: checksum at 84.
-    EXPECT_EQ(Frame({0xf4, 0xbc, 0xba, 0xcb}), Frame(frames[0].begin() + 84, frames[0].end()));
-    EXPECT_EQ(Frame({0xf5, 0xbc, 0xba, 0xcb}), Frame(frames[1].begin() + 84, frames[1].end()))
-        << "exactly the altered checksum";
-    EXPECT_EQ(5u, Word(frames[2], 20));
-    EXPECT_TRUE(CNetworkHelper::IsValidCheckSum(frames[2].data(), 88));
-    EXPECT_EQ(3u, Word(frames[3], 16)) << "the unchecked corrupt frame";
-
-    // Reply detection waits only for the board's frames to the PC, and no longer than asked.
-    Frame reply(88, 0);
-    std::memcpy(reply.data(), CConstValue::GetPcMac(), 6);
-    std::memcpy(reply.data() + 6, CConstValue::BoardMac_Get(), 6);
-    Frame elsewhere = reply;
-    elsewhere[0] = 0x02;
-    for (const Frame* sent : {&elsewhere, &reply}) {
-        std::thread sender([&] {
-            std::this_thread::sleep_for(milliseconds(50));
-            pcap_sendpacket(board.get(), sent->data(), 88);
-        });
-        const auto start = Clock::now();
-        EXPECT_EQ(sent == &reply, CNetworkHelper::Detect_ReplyPacket(out.get(), 300));
-        const auto waited = Clock::now() - start;
-        sender.join();
-        EXPECT_GE(waited, milliseconds(sent == &reply ? 40 : 290));
-        EXPECT_LT(waited, milliseconds(800)) << "the time-out ends the wait";
-    }
-}
-
-TEST_F(SendReceiveNetTest, ReceiverStopsPromptlyOnEitherKindOfHandle) {
-    // Ours with a read time-out far longer than the promise, and a host's blocking handle.
-    for (bool ours : {true, false}) {
-        SCOPED_TRACE(ours ? "our handle, 1 s time-out" : "host's blocking libpcap handle");
-        CLogCapture log;
-        PcapHandle in = m_rig->Open(ESide::A, ours, ours ? 1000 : 10);
-        ASSERT_TRUE(in);
-        CReceiveWPCapPacket receiver;
-        ASSERT_TRUE(receiver.Create(CaptureMode_BoardToPc, in.get(), nullptr, nullptr));
-        receiver.WaitReady();
-        std::this_thread::sleep_for(milliseconds(100));  // inside a dispatch by now
-        const auto start = Clock::now();
-        receiver.Stop();
-        ASSERT_TRUE(receiver.WaitExit(2000));
-        EXPECT_LT(Clock::now() - start, milliseconds(500));
-        EXPECT_LE(log.Count("stop by function : pcap_breakloop()", 1), 1) << "no spinning on it";
-        for (const auto& r : log.Records()) EXPECT_NE(2, r.severity) << r.message;
-        // Stopped at once, in whatever phase of its start the thread is.
-        for (int i = 0; i < 200; ++i) {
-            CReceiveWPCapPacket quick;
-            ASSERT_TRUE(quick.Create(CaptureMode_BoardToPc, in.get(), nullptr, nullptr)) << i;
-            quick.Stop();
-            ASSERT_TRUE(quick.WaitExit(1000)) << i;
-        }
-    }
 }
 
 }  // namespace
