@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include <ferrolink/adapter/FindAllDevice.h>
 #include <ferrolink/adapter/FindAllDevice_Internal.h>
 #include <ferrolink/adapter/NpfPacketHelper.h>
 #include <ferrolink/adapter/PCapOpen_Network.h>
@@ -241,9 +242,16 @@ TEST_F(AdapterNetTest, SelectionClaimsCloseConsoleAndTheWalkToTheBoard) {
     EXPECT_EQ("rpcap://elsewhere", config.Previous_PCapDeviceName_Get());
     EXPECT_GE(Count(pc->GetPCapHandle(0, nullptr), milliseconds(350)).second, 1);
 
-    // The first two pairs go (deleting one end removes a pair), so the next adapters lead the list.
+    // Without Ethernet devices (deleting one end removes a pair) there is no list at all.
     ASSERT_TRUE(CVethRig::Sh("ip -n " + ns + " link del " + m_rig->Interface(ESide::A) +
                              " && ip -n " + ns + " link del " + if1));
+    m_rig->RunIn(ESide::A, [&] {
+        CFindAllDevice finder;
+        int size = 12345;
+        EXPECT_EQ(nullptr, finder.FindAllDevice());
+        EXPECT_EQ(-1, finder.GetAdaptorInfo(nullptr, size));
+        EXPECT_EQ(12345, size);
+    });
 
     // An adapter without a link speed (ifb answers no ethtool query) listed first, a silent
     // gigabit adapter second and the board emulator on the third: the speedless adapter reports

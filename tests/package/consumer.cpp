@@ -38,8 +38,8 @@ int main(int argc, char** argv) {
 
     // An awaited status reply: the board lost a frame and asks for a resend from packet 2.
     const auto statusSymbol = static_cast<MacDataSymbolType>(0x0101);
-    // Big-endian words: error bit 1 (a frame was lost), resend from packet 2, highest held 1.
-    unsigned char words[56] = {0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1};
+    // Big-endian words: error bit 1 (a frame was lost), resend from packet 2, highest held 5.
+    unsigned char words[56] = {0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 5};
     SBufferData<unsigned char> reply;
     if (!CNetworkHelper::PreparePacket(statusSymbol, 7, 0, words, sizeof words, sizeof words,
                                        PaddingValue_Zero, reply))
