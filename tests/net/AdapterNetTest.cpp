@@ -70,22 +70,18 @@ int OpenSockets() {
 }
 
 // A board: sends its frames on a peer every 100 ms until destroyed.
-class CBoard {
-public:
-    CBoard(PcapHandle out, std::vector<Frame> frames)
-        : m_out(std::move(out)), m_thread([this, frames] {
-              for (; !m_stop; std::this_thread::sleep_for(milliseconds(100)))
-                  for (const Frame& f : frames) pcap_sendpacket(m_out.get(), f.data(), 88);
-          }) {}
-    ~CBoard() {
+struct SBoard {
+    PcapHandle m_out;
+    std::vector<Frame> m_frames;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread{[this] {
+        for (; !m_stop; std::this_thread::sleep_for(milliseconds(100)))
+            for (const Frame& f : m_frames) pcap_sendpacket(m_out.get(), f.data(), 88);
+    }};
+    ~SBoard() {
         m_stop = true;
         m_thread.join();
     }
-
-private:
-    PcapHandle m_out;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
 };
 
 // Settings and claims live in a fresh directory.
@@ -117,12 +113,12 @@ TEST_F(AdapterNetTest, SelectionClaimsCloseConsoleAndTheWalkToTheBoard) {
     std::string peer[2] = {m_rig->Interface(ESide::B), "flk1b" + pid}, why;
     const std::string first = "rpcap://" + m_rig->Interface(ESide::A), second = "rpcap://" + if1;
     ASSERT_TRUE(m_rig->AddPair(if1, peer[1], why)) << why;
-    std::unique_ptr<CBoard> boards[2];
+    std::unique_ptr<SBoard> boards[2];
     const auto startBoard = [&](int k, std::vector<Frame> frames) {
         boards[k].reset();
         PcapHandle out = m_rig->Open(ESide::B, false, 10, peer[k]);
         ASSERT_TRUE(out);
-        boards[k] = std::make_unique<CBoard>(std::move(out), std::move(frames));
+        boards[k].reset(new SBoard{std::move(out), std::move(frames)});
     };
     Clock::duration took{};
     const auto autoOpen = [&](auto& pc, const bool* flag = nullptr) {
