@@ -1,13 +1,12 @@
-// Adapters inside a namespace of the test's own, on the real platform layer: the device list and
-// the packet driver see only that namespace's Ethernet devices, and the console listing shows what
-// the driver and the adapter table say of a connected veth. Automatic selection on two veth
-// adapters, with boards in the peer namespace that send to the PC's address: the software MAC
-// modes, which adapter the search opens and how long it takes, the claim on a board across
-// objects, the close, console and destruction paths, and an adapter without a link speed ahead of
-// the board emulator's.
+// Automatic selection on the real platform layer, in namespaces of the test's own: the PC is
+// namespace A with veth adapters whose peers in B are boards sending to the PC's address. The
+// software MAC modes, the order of the search (previous adapter, gigabit adapter, the loop) told
+// by how many one-second listens it took, the claim on a board across objects, the close and
+// console paths, and the walk past a speedless and a silent adapter to the board emulator's.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -45,64 +44,44 @@ Frame FromBoard(unsigned char first, unsigned char last = 0xBC, bool toPc = true
     Frame f = {0x7B, 0x23, 0xFC, 0x98, 0x10, 0x99, first, 0x34, 0x56, 0x78, 0x9A, last};
     if (!toPc) f[0] = 0x02;
     f.resize(88);
-    f[13] = 88;
     return f;
 }
 
-// Frames a capture handle delivers within `span`: (to the PC, to others).
-std::pair<int, int> Count(void* handle, milliseconds span) {
+// Frames a handle delivers within `span`: (to the PC, to others), and the capture times in ms.
+std::pair<int, int> Count(void* handle, milliseconds span, std::vector<double>* at = nullptr) {
     std::pair<int, int> seen{0, 0};
     for (const auto end = Clock::now() + span; Clock::now() < end;) {
-        pcap_pkthdr* header = nullptr;
+        pcap_pkthdr* h = nullptr;
         const u_char* data = nullptr;
-        if (ferrolink::platform::pcap_next_ex(static_cast<pcap_t*>(handle), &header, &data) == 1)
-            ++(data[0] == 0x7B ? seen.first : seen.second);
+        if (ferrolink::platform::pcap_next_ex(static_cast<pcap_t*>(handle), &h, &data) != 1)
+            continue;
+        ++(data[0] == 0x7B ? seen.first : seen.second);
+        if (at) at->push_back(h->ts.tv_sec * 1e3 + h->ts.tv_usec / 1e3);
     }
     return seen;
 }
 
 int OpenSockets() {
     int n = 0;
-    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
-        std::error_code e;
+    std::error_code e;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd"))
         n += fs::read_symlink(fd.path(), e).string().rfind("socket:", 0) == 0;
-    }
     return n;
 }
 
-// Runs `f` with std::cin reading `input`; gives what it printed.
-template <typename F>
-std::string WithConsole(const std::string& input, F f) {
-    std::istringstream in(input);
-    std::ostringstream out;
-    std::streambuf* oldIn = std::cin.rdbuf(in.rdbuf());
-    std::streambuf* oldOut = std::cout.rdbuf(out.rdbuf());
-    f();
-    std::cin.rdbuf(oldIn);
-    std::cout.rdbuf(oldOut);
-    std::cin.clear();
-    return out.str();
-}
-
 // A board: sends its frames on a peer every 100 ms until destroyed.
-class CBoard {
-public:
-    CBoard(PcapHandle out, std::vector<Frame> frames)
-        : m_running(std::async(
-              std::launch::async, [out = std::move(out), frames, stop = m_stop.get_future()] {
-                  do {
-                      for (const Frame& f : frames)
-                          pcap_sendpacket(out.get(), f.data(), static_cast<int>(f.size()));
-                  } while (stop.wait_for(milliseconds(100)) == std::future_status::timeout);
-              })) {}
-    ~CBoard() {
-        m_stop.set_value();
-        m_running.wait();
+struct SBoard {
+    PcapHandle m_out;
+    std::vector<Frame> m_frames;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread{[this] {
+        for (; !m_stop; std::this_thread::sleep_for(milliseconds(100)))
+            for (const Frame& f : m_frames) pcap_sendpacket(m_out.get(), f.data(), 88);
+    }};
+    ~SBoard() {
+        m_stop = true;
+        m_thread.join();
     }
-
-private:
-    std::promise<void> m_stop;  // before m_running, which takes its future
-    std::future<void> m_running;
 };
 
 // Settings and claims live in a fresh directory.
@@ -126,39 +105,20 @@ protected:
     fs::path m_dir;
 };
 
-TEST_F(AdapterNetTest, ListDriverSelectionClaimsCloseAndConsoleOnTwoAdapters) {
-    // Namespace A is the PC with two veth adapters; their peers in B are the boards. Neither name
-    // may contain the other: the gigabit adapter is found by substring.
+TEST_F(AdapterNetTest, SelectionClaimsCloseConsoleAndTheWalkToTheBoard) {
+    // Two adapters: the rig's first (the gigabit one; veth runs at 10 Gbit/s), then if1. Neither
+    // name may contain the other: the gigabit adapter is found by substring.
     const std::string& ns = m_rig->Namespace(ESide::A);
-    const std::string& ifA = m_rig->Interface(ESide::A);
     const std::string pid = std::to_string(::getpid()), if1 = "flk1a" + pid;
-    std::string peer[2] = {m_rig->Interface(ESide::B), "flk1b" + pid};
-    const std::string first = "rpcap://" + ifA, second = "rpcap://" + if1;
-    std::string why;
+    std::string peer[2] = {m_rig->Interface(ESide::B), "flk1b" + pid}, why;
+    const std::string first = "rpcap://" + m_rig->Interface(ESide::A), second = "rpcap://" + if1;
     ASSERT_TRUE(m_rig->AddPair(if1, peer[1], why)) << why;
-    // A pair inside A, both ends down: listed after the adapters that are up. lo, "any" and
-    // libpcap's other pseudo devices are left out; the driver lists what the finder lists.
-    ASSERT_TRUE(CVethRig::Sh("ip -n " + ns + " link set dev " + ifA + " address 02:46:8a:ce:13:57" +
-                             " && ip -n " + ns + " link add flkc0 type veth peer name flkd0"));
-    std::vector<std::string> names, driverNames;
-    m_rig->RunIn(ESide::A, [&] {
-        CFindAllDevice_Internal finder;
-        for (const pcap_if* d = finder.FindAllDevice(); d; d = d->next) names.push_back(d->name);
-        EXPECT_TRUE(CNpfPacketHelper::AdapterNameList_Get(driverNames));
-    });
-    ASSERT_EQ(4u, names.size());
-    EXPECT_EQ(first, names[0]);
-    EXPECT_EQ(second, names[1]);
-    for (std::string& name : driverNames) name = "rpcap://" + name;
-    EXPECT_EQ(names, driverNames);
-    ASSERT_TRUE(CVethRig::Sh("ip -n " + ns + " link del flkc0"));
-
-    std::unique_ptr<CBoard> boards[2];
+    std::unique_ptr<SBoard> boards[2];
     const auto startBoard = [&](int k, std::vector<Frame> frames) {
         boards[k].reset();
         PcapHandle out = m_rig->Open(ESide::B, false, 10, peer[k]);
         ASSERT_TRUE(out);
-        boards[k] = std::make_unique<CBoard>(std::move(out), std::move(frames));
+        boards[k].reset(new SBoard{std::move(out), std::move(frames)});
     };
     Clock::duration took{};
     const auto autoOpen = [&](auto& pc, const bool* flag = nullptr) {
@@ -173,8 +133,7 @@ TEST_F(AdapterNetTest, ListDriverSelectionClaimsCloseAndConsoleOnTwoAdapters) {
     auto& config = OC_NetworkCommon;
 
     // Fixed first byte 0x05: each frame misses in one way (first byte, a later byte, the
-    // destination) and the listen runs its full second; then an unknown mode refuses even the
-    // right board.
+    // destination) and the listen runs its full second; an unknown mode refuses the right board.
     ASSERT_TRUE(config.Previous_PCapDeviceName_Set(second));
     ASSERT_TRUE(config.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
     ASSERT_TRUE(config.SoftwareMac_Address_Set(CSerialize_NetworkCommon::Address_Value_2_Enum(5)));
@@ -191,11 +150,9 @@ TEST_F(AdapterNetTest, ListDriverSelectionClaimsCloseAndConsoleOnTwoAdapters) {
     ASSERT_TRUE(autoOpen(*pc, &abort)) << "strategy 1 runs in spite of the flag";
     EXPECT_EQ(0x05, CConstValue::BoardMac_Get()[0]);
     EXPECT_FALSE(CNamedClaim().Acquire("Quon_PCap_05"));
-    pc.reset();
 
-    // Any first byte, no previous adapter: the silent gigabit adapter (the first; veth runs at
-    // 10 Gbit/s), then the loop over the list, whose first is that one again; each silent listen
-    // costs a second and little more. The filter passes only frames to the PC.
+    // Any first byte, no previous adapter: the silent gigabit adapter, then the loop, whose first
+    // is that one again: two silent listens. The filter passes only frames to the PC.
     ASSERT_TRUE(config.SoftwareMac_Mode_Set(SoftwareMacMode_AnyFirstByte));
     ASSERT_TRUE(config.Previous_PCapDeviceName_Set(""));
     startBoard(1, {FromBoard(0x02), FromBoard(0x02, 0xBC, false)});
@@ -204,14 +161,13 @@ TEST_F(AdapterNetTest, ListDriverSelectionClaimsCloseAndConsoleOnTwoAdapters) {
     EXPECT_GE(took, milliseconds(2000));
     EXPECT_LT(took, milliseconds(2900));
     EXPECT_EQ(second, pc->GetDeviceName());
-    const auto [toPc, toOthers] = Count(pc->GetPCapHandle(0, nullptr), milliseconds(400));
+    const auto [toPc, toOthers] = Count(pc->GetPCapHandle(0, nullptr), milliseconds(350));
     EXPECT_GE(toPc, 2);
     EXPECT_EQ(0, toOthers);
     ASSERT_TRUE(pc->Close(kForever, nullptr));
     EXPECT_FALSE(pc->IsOpen(0, nullptr));
     ASSERT_TRUE(autoOpen(*pc));
     EXPECT_LT(took, milliseconds(900)) << "the previous adapter is listened to first";
-
     // Destroying an open object closes its handle and frees its board.
     const int sockets = OpenSockets();
     pc.reset();
@@ -219,14 +175,13 @@ TEST_F(AdapterNetTest, ListDriverSelectionClaimsCloseAndConsoleOnTwoAdapters) {
     EXPECT_TRUE(CNamedClaim().Acquire("Quon_PCap_02"));
 
     // A previous name not listed but holding the gigabit adapter's: straight to the loop, which
-    // takes the first board in list order and stops there.
+    // takes the first board in list order. Held, that board is refused to another object, heard
+    // twice (strategy 1, then the loop) before the other board is taken; said once.
     startBoard(0, {FromBoard(0x06)});
     ASSERT_TRUE(config.Previous_PCapDeviceName_Set(first + ".old"));
     auto holder = std::make_unique<CPCapOpen_Network>();
     ASSERT_TRUE(autoOpen(*holder));
     EXPECT_EQ(first, config.Previous_PCapDeviceName_Get());
-    // Held, that board is refused to another object: heard twice (strategy 1, then the loop; the
-    // gigabit adapter is the previous one) before the other board is taken.
     CPCapOpen_Network other;
     std::optional<CLogCapture> claimLog(std::in_place);
     ASSERT_TRUE(autoOpen(other));
@@ -236,86 +191,86 @@ TEST_F(AdapterNetTest, ListDriverSelectionClaimsCloseAndConsoleOnTwoAdapters) {
               claimLog->Count("claim Quon_PCap_06 refused: the board is held by another "
                               "process (pid " +
                                   pid + "): " + (m_dir / "locks").string() + "/Quon_PCap_06.lock",
-                              2))
-        << "said once, however often the held board is heard";
+                              2));
     claimLog.reset();
-    // The abort flag ends the search after the one listen on the previous adapter; the holder's
-    // end frees its board.
+    // The abort flag ends the search after the listen on the previous adapter; the holder's end
+    // frees its board.
     ASSERT_TRUE(config.Previous_PCapDeviceName_Set(first));
     pc = std::make_unique<CPCapOpen_Network_Internal>();
     EXPECT_FALSE(autoOpen(*pc, &abort));
-    EXPECT_GE(took, milliseconds(1000));
     EXPECT_LT(took, milliseconds(1900)) << "aborted after strategy 1";
     holder.reset();
     ASSERT_TRUE(autoOpen(*pc, &abort)) << "destroying the holder frees its board";
 
-    // Close gives up, yet says it closed, when another thread uses the handle past its first
+    // Close gives up, yet says it closed, while another thread holds the handle past its first
     // check: the handle stays open and only the log tells.
     CLogCapture log;
-    std::promise<bool> locked;
+    std::promise<void> locked;
     std::thread user([&] {
         const bool got = pc->Handle_Lock(kForever, nullptr) != nullptr;
-        locked.set_value(got);
-        std::this_thread::sleep_for(milliseconds(2000));
+        locked.set_value();
+        std::this_thread::sleep_for(milliseconds(1500));
         if (got) pc->Handle_UnLock();
+        EXPECT_TRUE(got);
     });
-    EXPECT_TRUE(locked.get_future().get());
-    const auto start = Clock::now();
+    locked.get_future().wait();
     EXPECT_TRUE(pc->Close(kForever, nullptr));
-    EXPECT_LT(Clock::now() - start, milliseconds(1700)) << "did not wait for the user";
     user.join();
     EXPECT_EQ(1, log.Count("failure", 2));
     EXPECT_TRUE(pc->IsOpen(0, nullptr));
     ASSERT_TRUE(pc->Close(kForever, nullptr));
 
-    // The console choice opens what is chosen, unfiltered and not remembered; the listing shows
-    // what the driver and the adapter table say of the connected veth.
+    // The console choice opens what is chosen, unfiltered and not remembered; an open handle
+    // needs no choice.
     ASSERT_TRUE(config.Previous_PCapDeviceName_Set("rpcap://elsewhere"));
-    std::string shown;
+    std::istringstream typed("1\n");
+    std::ostringstream screen;
+    std::streambuf* keyboard = std::cin.rdbuf(typed.rdbuf());
+    std::streambuf* console = std::cout.rdbuf(screen.rdbuf());
     m_rig->RunIn(ESide::A, [&] {
-        shown = WithConsole("1\n", [&] { EXPECT_TRUE(pc->Open_ByConsoleInput(0, nullptr)); });
+        EXPECT_TRUE(pc->Open_ByConsoleInput(0, nullptr));
+        EXPECT_TRUE(pc->Open_ByConsoleInput(0, nullptr)) << "asks nothing: the input is used up";
     });
+    std::cin.rdbuf(keyboard);
+    std::cout.rdbuf(console);
+    std::cin.clear();
     EXPECT_EQ(second, pc->GetDeviceName());
-    EXPECT_NE(std::string::npos,
-              shown.find("\nLinkSpeed = 10000000000, 10.000000 GigaBytes\n"
-                         "Mac = 02-46-8A-CE-13-57\nConnected = On\n\nIndex = 1."))
-        << shown;
     EXPECT_EQ("rpcap://elsewhere", config.Previous_PCapDeviceName_Get());
-    EXPECT_GE(Count(pc->GetPCapHandle(0, nullptr), milliseconds(400)).second, 1);
-    m_rig->RunIn(ESide::A, [&] {
-        EXPECT_EQ("", WithConsole("0\n", [&] { EXPECT_TRUE(pc->Open_ByConsoleInput(0, nullptr)); }))
-            << "an open handle needs no choice";
-    });
+    EXPECT_GE(Count(pc->GetPCapHandle(0, nullptr), milliseconds(350)).second, 1);
 
     // Without Ethernet devices (deleting one end removes a pair) there is no list at all.
-    ASSERT_TRUE(
-        CVethRig::Sh("ip -n " + ns + " link del " + ifA + " && ip -n " + ns + " link del " + if1));
+    ASSERT_TRUE(CVethRig::Sh("ip -n " + ns + " link del " + m_rig->Interface(ESide::A) +
+                             " && ip -n " + ns + " link del " + if1));
     m_rig->RunIn(ESide::A, [&] {
         CFindAllDevice finder;
-        EXPECT_EQ(nullptr, finder.FindAllDevice());
         int size = 12345;
+        EXPECT_EQ(nullptr, finder.FindAllDevice());
         EXPECT_EQ(-1, finder.GetAdaptorInfo(nullptr, size));
         EXPECT_EQ(12345, size);
     });
 
     // An adapter without a link speed (ifb answers no ethtool query) listed first, a silent
     // gigabit adapter second and the board emulator on the third: the speedless adapter reports
-    // 0 b/s and the search walks on to the board.
+    // 0 b/s and the search walks on to the board. lo and libpcap's pseudo devices are not listed;
+    // the driver lists what the finder lists.
     ASSERT_TRUE(CVethRig::Sh("ip -n " + ns + " link add flkz" + pid + " type ifb && ip -n " + ns +
                              " link set flkz" + pid + " up"));
     ASSERT_TRUE(m_rig->AddPair("flk2a" + pid, "flk2b" + pid, why)) << why;
     ASSERT_TRUE(m_rig->AddPair("flk3a" + pid, "flk3b" + pid, why)) << why;
-    names.clear();
+    std::vector<std::string> names, driverNames;
     std::uint64_t speeds[2] = {1, 0};
     m_rig->RunIn(ESide::A, [&] {
         CFindAllDevice_Internal finder;
         for (const pcap_if* d = finder.FindAllDevice(); d; d = d->next) names.push_back(d->name);
+        EXPECT_TRUE(CNpfPacketHelper::AdapterNameList_Get(driverNames));
         EXPECT_TRUE(CNpfPacketHelper::AdapterName_2_LinkSpeed("flkz" + pid, speeds[0]));
         EXPECT_TRUE(CNpfPacketHelper::AdapterName_2_LinkSpeed("flk2a" + pid, speeds[1]));
     });
     ASSERT_EQ((std::vector<std::string>{"rpcap://flkz" + pid, "rpcap://flk2a" + pid,
                                         "rpcap://flk3a" + pid}),
               names);
+    for (std::string& name : driverNames) name = "rpcap://" + name;
+    EXPECT_EQ(names, driverNames);
     EXPECT_EQ(0u, speeds[0]) << "no speed is 0 b/s";
     EXPECT_GE(speeds[1], 1000000000u);
     ASSERT_TRUE(config.Previous_PCapDeviceName_Set(""));
@@ -336,8 +291,14 @@ TEST_F(AdapterNetTest, ListDriverSelectionClaimsCloseAndConsoleOnTwoAdapters) {
     EXPECT_TRUE(autoOpen(found));
     EXPECT_EQ("rpcap://flk3a" + pid, config.Previous_PCapDeviceName_Get());
 #ifdef FLK_WITH_EMULATOR
+    // On the silent link the emulator's reports keep their rhythm.
+    std::vector<double> at;
+    Count(found.GetPCapHandle(0, nullptr), milliseconds(1050), &at);
     emulator.Stop();
     EXPECT_TRUE(running.get());
+    ASSERT_GE(at.size(), 8u);
+    EXPECT_LE(at.size(), 12u);
+    EXPECT_NEAR(100.0, (at.back() - at.front()) / static_cast<double>(at.size() - 1), 15.0);
 #endif
 }
 

@@ -1,8 +1,8 @@
 // Frames on a real link, both ways. The capture layer's reads return on a silent link after the
 // handle's time-out (libpcap alone never does), a break asked for between reads ends the next one
-// and leaves the handle usable, and a vanished interface ends reads and sends with a reason. The
-// bulk send and the single sends byte for byte at the far end, reply detection, and how promptly
-// the receive thread stops.
+// and leaves the handle usable, the receive thread stops promptly, and a vanished interface ends
+// reads and sends with a reason. The bulk send and the single sends byte for byte at the far end,
+// and reply detection.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -36,9 +36,23 @@ std::uint32_t Word(const Frame& f, std::size_t at) {
 
 void Ignore(u_char*, const pcap_pkthdr*, const u_char*) {}
 
-TEST_F(SendReceiveNetTest, ReadsTimeOutReadOnAfterABreakAndEndWhenTheInterfaceVanishes) {
+// The frames a handle delivers within `span`.
+std::vector<Frame> Read(pcap_t* p, milliseconds span) {
+    std::vector<Frame> frames;
+    for (const auto end = Clock::now() + span; Clock::now() < end;) {
+        pcap_pkthdr* h = nullptr;
+        const u_char* data = nullptr;
+        if (flk::pcap_next_ex(p, &h, &data) == 1) frames.emplace_back(data, data + h->caplen);
+    }
+    return frames;
+}
+
+TEST_F(SendReceiveNetTest, ReceiverStopsReadsTimeOutReadOnAfterABreakAndEndWhenTheLinkVanishes) {
     PcapHandle out = m_rig->Open(ESide::B, true);
     ASSERT_TRUE(out);
+    Frame frame(300);
+    for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<unsigned char>(i * 7);
+    frame[0] = 0x02;  // a locally administered destination, nobody's
     // A host's blocking libpcap handle (the default time-out), then ours with a long one.
     for (const bool ours : {false, true}) {
         SCOPED_TRACE(ours ? "ours" : "plain");
@@ -46,6 +60,28 @@ TEST_F(SendReceiveNetTest, ReadsTimeOutReadOnAfterABreakAndEndWhenTheInterfaceVa
         PcapHandle p = m_rig->Open(ESide::A, ours, timeoutMs);
         ASSERT_TRUE(p);
         EXPECT_EQ(ours ? 1496 : 65536, pcap_snapshot(p.get())) << "the snap length asked for";
+        {  // The receive thread stops at once, however long a read may wait on the handle (a
+           // handle of its own: a stop may leave a break pending).
+            PcapHandle r = m_rig->Open(ESide::A, ours, timeoutMs);
+            CLogCapture log;
+            CReceiveWPCapPacket receiver;
+            ASSERT_TRUE(r && receiver.Create(CaptureMode_BoardToPc, r.get(), nullptr, nullptr));
+            receiver.WaitReady();
+            std::this_thread::sleep_for(milliseconds(100));  // inside a dispatch by now
+            const auto start = Clock::now();
+            receiver.Stop();
+            ASSERT_TRUE(receiver.WaitExit(2000));
+            EXPECT_LT(Clock::now() - start, milliseconds(500));
+            EXPECT_LE(log.Count("stop by function : pcap_breakloop()", 1), 1) << "no spinning";
+            for (const auto& r : log.Records()) EXPECT_NE(2, r.severity) << r.message;
+            // Stopped at once, in whatever phase of its start the thread is.
+            for (int i = 0; i < 200; ++i) {
+                CReceiveWPCapPacket quick;
+                ASSERT_TRUE(quick.Create(CaptureMode_BoardToPc, r.get(), nullptr, nullptr)) << i;
+                quick.Stop();
+                ASSERT_TRUE(quick.WaitExit(1000)) << i;
+            }
+        }
         pcap_pkthdr* header = nullptr;
         const u_char* data = nullptr;
         for (bool dispatch : {false, true}) {
@@ -56,27 +92,17 @@ TEST_F(SendReceiveNetTest, ReadsTimeOutReadOnAfterABreakAndEndWhenTheInterfaceVa
             EXPECT_GE(waited, milliseconds(timeoutMs * 9 / 10)) << "must wait, not spin";
             EXPECT_LT(waited, milliseconds(timeoutMs + 490));
         }
-
-        // A break asked for between reads ends the next one. libpcap's own flag outlives a break
-        // reported on a silent link; the frame that later clears it must still be handed out,
-        // not turned into a second break.
+        // libpcap's own flag outlives a break reported on a silent link; the frame that later
+        // clears it must still be handed out, not turned into a second break.
         flk::pcap_breakloop(p.get());
         ASSERT_EQ(PCAP_ERROR_BREAK, flk::pcap_next_ex(p.get(), &header, &data));
-        Frame frame(300);
-        for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<unsigned char>(i * 7);
-        frame[0] = 0x02;  // a locally administered destination, nobody's
         ASSERT_EQ(0, pcap_sendpacket(out.get(), frame.data(), static_cast<int>(frame.size())));
-        int result = 0;
-        for (const auto end = Clock::now() + milliseconds(2000); !result && Clock::now() < end;)
-            result = flk::pcap_next_ex(p.get(), &header, &data);
-        ASSERT_EQ(1, result);
-        EXPECT_EQ(frame, Frame(data, data + header->caplen));
-        EXPECT_EQ(0, flk::pcap_next_ex(p.get(), &header, &data)) << "silent again";
+        EXPECT_EQ(std::vector<Frame>{frame}, Read(p.get(), milliseconds(ours ? 1500 : 300)));
         if (!ours) continue;
 
         ASSERT_TRUE(CVethRig::Sh("ip -n " + m_rig->Namespace(ESide::A) + " link delete dev " +
                                  m_rig->Interface(ESide::A)));
-        result = 0;
+        int result = 0;
         for (const auto end = Clock::now() + milliseconds(3000); !result && Clock::now() < end;)
             result = flk::pcap_dispatch(p.get(), 100, Ignore, nullptr);
         EXPECT_EQ(PCAP_ERROR, result);
@@ -102,8 +128,8 @@ bool Collect(const unsigned char* frame, int length, void* user) {
     return true;
 }
 
-TEST_F(SendReceiveNetTest, BulkJobArrivesWholeFromOurHandleAHostsOwnAndThroughAFullDeviceQueue) {
-    // 20000 slices (29 MB), every fifth short; the board's side receives them as a monitor would.
+TEST_F(SendReceiveNetTest, SingleFramesReplyDetectionAndABulkJobWholeThroughAFullDeviceQueue) {
+    // 20000 slices (29 MB), every fifth short.
     std::vector<unsigned char> data;
     CActualPrintData print;
     for (int i = 0; i < 20000; ++i) {
@@ -117,20 +143,59 @@ TEST_F(SendReceiveNetTest, BulkJobArrivesWholeFromOurHandleAHostsOwnAndThroughAF
     PcapHandle ours = m_rig->Open(ESide::A, true);
     PcapHandle plain = m_rig->Open(ESide::A, false);
     ASSERT_TRUE(in && ours && plain);
+
+    // Single frames first, read plainly at the far end.
+    const unsigned char abc[3] = {'a', 'b', 'c'};
+    ASSERT_TRUE(CNetworkHelper::SendOnePacket_PrintData(ours.get(), 1, 0, abc, 3, true));
+    ASSERT_TRUE(CNetworkHelper::SendOnePacket_PrintData(ours.get(), 1, 0, abc, 3, false));
+    ASSERT_TRUE(
+        CNetworkHelper::SendOnePacket_PrintData(ours.get(), 2, 5, PaddingValue_Sequence, abc, 3));
+    SBufferData<unsigned char> corrupt;
+    ASSERT_TRUE(CNetworkHelper::PreparePacket_Print(3, 0, PaddingValue_Zero, 3, abc, 3, corrupt));
+    corrupt.m_pBuffer[87] ^= 0x10;
+    EXPECT_FALSE(CNetworkHelper::SendOnePacket(ours.get(), corrupt, true)) << "checked: refused";
+    EXPECT_TRUE(CNetworkHelper::SendOnePacket(ours.get(), corrupt, false)) << "unchecked: sent";
+    const std::vector<Frame> frames = Read(in.get(), milliseconds(500));
+    ASSERT_EQ(4u, frames.size()) << "the refused frame stays at home";
+    // The 88-byte frame of "abc", frame 1, packet 0, zero padding: checksum at 84.
+    EXPECT_EQ(Frame({0xf4, 0xbc, 0xba, 0xcb}), Frame(frames[0].begin() + 84, frames[0].end()));
+    EXPECT_EQ(Frame({0xf5, 0xbc, 0xba, 0xcb}), Frame(frames[1].begin() + 84, frames[1].end()))
+        << "exactly the altered checksum";
+    EXPECT_EQ(5u, Word(frames[2], 20));
+    EXPECT_TRUE(CNetworkHelper::IsValidCheckSum(frames[2].data(), 88));
+    EXPECT_EQ(3u, Word(frames[3], 16)) << "the unchecked corrupt frame";
+
+    // Reply detection waits only for the board's frames to the PC, and no longer than asked.
+    Frame reply(88, 0);
+    std::memcpy(reply.data(), CConstValue::GetPcMac(), 6);
+    std::memcpy(reply.data() + 6, CConstValue::BoardMac_Get(), 6);
+    Frame elsewhere = reply;
+    elsewhere[0] = 0x02;
+    for (const Frame* sent : {&elsewhere, &reply}) {
+        std::thread sender([&] {
+            std::this_thread::sleep_for(milliseconds(50));
+            pcap_sendpacket(in.get(), sent->data(), 88);
+        });
+        const auto start = Clock::now();
+        EXPECT_EQ(sent == &reply, CNetworkHelper::Detect_ReplyPacket(ours.get(), 300));
+        const auto waited = Clock::now() - start;
+        sender.join();
+        EXPECT_GE(waited, milliseconds(sent == &reply ? 40 : 290));
+        EXPECT_LT(waited, milliseconds(800)) << "the time-out ends the wait";
+    }
+
+    // The bulk job, received as a monitor would.
     SCollected board;
-    board.frames.reserve(30000);  // never moved while the test reads
     CReceiveWPCapPacket receiver;
     ASSERT_TRUE(receiver.Create(CaptureMode_PcToBoard, in.get(), &Collect, &board));
     receiver.WaitReady();
 
-    // Each send from `first` on adds the slices from there, in order and byte-exact; then a
-    // moment more for any extra frame.
-    std::size_t expected = 0;
-    const auto sendFrom = [&](pcap_t* out, int first) {
-        print.m_startPacketIndex = first;
+    // Each send from `first` on brings the slices from there, in order and byte-exact, and no
+    // frame more.
+    const auto sendFrom = [&](pcap_t* out, std::size_t first) {
+        print.m_startPacketIndex = static_cast<std::int32_t>(first);
         ASSERT_TRUE(FLK_SendPrintData(out, &print, 7));
-        const std::size_t before = expected;
-        expected += print.m_packetList.size() - static_cast<std::size_t>(first);
+        const std::size_t expected = print.m_packetList.size() - first;
         const auto size = [&] {
             std::lock_guard<std::mutex> lock(board.mutex);
             return board.frames.size();
@@ -139,17 +204,18 @@ TEST_F(SendReceiveNetTest, BulkJobArrivesWholeFromOurHandleAHostsOwnAndThroughAF
              size() < expected && Clock::now() < end;)
             std::this_thread::sleep_for(milliseconds(5));
         std::this_thread::sleep_for(milliseconds(50));
-        ASSERT_EQ(expected, size());
-        for (std::size_t n = before; n < expected; ++n) {
-            const Frame& f = board.frames[n];
-            const std::size_t i = static_cast<std::size_t>(first) + n - before;
+        std::lock_guard<std::mutex> lock(board.mutex);
+        ASSERT_EQ(expected, board.frames.size());
+        for (std::size_t i = first; i < print.m_packetList.size(); ++i) {
+            const Frame& f = board.frames[i - first];
             // 20 packet index, 24 data, 1492 checksum
-            ASSERT_EQ(1496u, f.size()) << n;
+            ASSERT_EQ(1496u, f.size()) << i;
             ASSERT_EQ(i, Word(f, 20)) << "packet index order";
             ASSERT_EQ(0, std::memcmp(f.data() + 24, data.data() + print.m_packetList[i].offset,
                                      static_cast<std::size_t>(print.m_packetList[i].length)))
                 << i;
         }
+        board.frames.clear();
     };
     sendFrom(ours.get(), 0);
     sendFrom(plain.get(), 19000);  // a resend from packet 19000 on the host's handle
@@ -167,88 +233,6 @@ TEST_F(SendReceiveNetTest, BulkJobArrivesWholeFromOurHandleAHostsOwnAndThroughAF
     const std::size_t at = shown.find("dropped ");
     ASSERT_NE(std::string::npos, at) << shown;
     EXPECT_GT(std::stoul(shown.substr(at + 8)), 0u) << "never overflowed: " << shown;
-}
-
-TEST_F(SendReceiveNetTest, SingleFramesTheDeliberatelyWrongChecksumAndReplyDetection) {
-    PcapHandle out = m_rig->Open(ESide::A, true);
-    PcapHandle board = m_rig->Open(ESide::B, false);
-    ASSERT_TRUE(out && board);
-    const unsigned char abc[3] = {'a', 'b', 'c'};
-    ASSERT_TRUE(CNetworkHelper::SendOnePacket_PrintData(out.get(), 1, 0, abc, 3, true));
-    ASSERT_TRUE(CNetworkHelper::SendOnePacket_PrintData(out.get(), 1, 0, abc, 3, false));
-    ASSERT_TRUE(
-        CNetworkHelper::SendOnePacket_PrintData(out.get(), 2, 5, PaddingValue_Sequence, abc, 3));
-    SBufferData<unsigned char> corrupt;
-    ASSERT_TRUE(CNetworkHelper::PreparePacket_Print(3, 0, PaddingValue_Zero, 3, abc, 3, corrupt));
-    corrupt.m_pBuffer[87] ^= 0x10;
-    EXPECT_FALSE(CNetworkHelper::SendOnePacket(out.get(), corrupt, true)) << "checked: refused";
-    EXPECT_TRUE(CNetworkHelper::SendOnePacket(out.get(), corrupt, false)) << "unchecked: sent";
-    std::vector<Frame> frames;
-    for (const auto end = Clock::now() + milliseconds(500); Clock::now() < end;) {
-        pcap_pkthdr* h = nullptr;
-        const u_char* p = nullptr;
-        if (flk::pcap_next_ex(board.get(), &h, &p) == 1) frames.emplace_back(p, p + h->caplen);
-    }
-    ASSERT_EQ(4u, frames.size()) << "the refused frame stays at home";
-    // The 88-byte frame of "abc", frame 1, packet 0, zero padding: checksum at 84.
-    EXPECT_EQ(Frame({0xf4, 0xbc, 0xba, 0xcb}), Frame(frames[0].begin() + 84, frames[0].end()));
-    EXPECT_EQ(Frame({0xf5, 0xbc, 0xba, 0xcb}), Frame(frames[1].begin() + 84, frames[1].end()))
-        << "exactly the altered checksum";
-    EXPECT_EQ(5u, Word(frames[2], 20));
-    EXPECT_TRUE(CNetworkHelper::IsValidCheckSum(frames[2].data(), 88));
-    EXPECT_EQ(3u, Word(frames[3], 16)) << "the unchecked corrupt frame";
-
-    // Reply detection waits only for the board's frames to the PC, and no longer than asked.
-    Frame reply(88, 0);
-    std::memcpy(reply.data(), CConstValue::GetPcMac(), 6);
-    std::memcpy(reply.data() + 6, CConstValue::BoardMac_Get(), 6);
-    Frame elsewhere = reply;
-    elsewhere[0] = 0x02;
-    std::thread sender([&] {
-        for (int i = 0; i < 5; ++i) {
-            pcap_sendpacket(board.get(), elsewhere.data(), 88);
-            std::this_thread::sleep_for(milliseconds(10));
-        }
-    });
-    const auto start = Clock::now();
-    EXPECT_FALSE(CNetworkHelper::Detect_ReplyPacket(out.get(), 300));
-    const auto waited = Clock::now() - start;
-    sender.join();
-    EXPECT_GE(waited, milliseconds(290));
-    EXPECT_LT(waited, milliseconds(800)) << "the time-out ends the wait";
-    std::thread replier([&] {
-        std::this_thread::sleep_for(milliseconds(50));
-        pcap_sendpacket(board.get(), reply.data(), 88);
-    });
-    EXPECT_TRUE(CNetworkHelper::Detect_ReplyPacket(out.get(), 3000));
-    replier.join();
-}
-
-TEST_F(SendReceiveNetTest, ReceiverStopsPromptlyOnEitherKindOfHandle) {
-    // Ours with a read time-out far longer than the promise, and a host's blocking handle.
-    for (bool ours : {true, false}) {
-        SCOPED_TRACE(ours ? "our handle, 1 s time-out" : "host's blocking libpcap handle");
-        CLogCapture log;
-        PcapHandle in = m_rig->Open(ESide::A, ours, ours ? 1000 : 10);
-        ASSERT_TRUE(in);
-        CReceiveWPCapPacket receiver;
-        ASSERT_TRUE(receiver.Create(CaptureMode_BoardToPc, in.get(), nullptr, nullptr));
-        receiver.WaitReady();
-        std::this_thread::sleep_for(milliseconds(100));  // inside a dispatch by now
-        const auto start = Clock::now();
-        receiver.Stop();
-        ASSERT_TRUE(receiver.WaitExit(2000));
-        EXPECT_LT(Clock::now() - start, milliseconds(500));
-        EXPECT_LE(log.Count("stop by function : pcap_breakloop()", 1), 1) << "no spinning on it";
-        for (const auto& r : log.Records()) EXPECT_NE(2, r.severity) << r.message;
-        // Stopped at once, in whatever phase of its start the thread is.
-        for (int i = 0; i < 200; ++i) {
-            CReceiveWPCapPacket quick;
-            ASSERT_TRUE(quick.Create(CaptureMode_BoardToPc, in.get(), nullptr, nullptr)) << i;
-            quick.Stop();
-            ASSERT_TRUE(quick.WaitExit(1000)) << i;
-        }
-    }
 }
 
 }  // namespace

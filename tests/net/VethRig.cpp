@@ -2,17 +2,13 @@
 
 #include <fcntl.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <thread>
 
 #include <ferrolink/platform/PcapExtensions.h>
 #include <ferrolink/platform/PcapTimedRead.h>
@@ -20,8 +16,6 @@
 namespace flk = ferrolink::platform;
 
 namespace {
-// Namespaces are named flktest-<pid>-<n>-a/b; a pid that no longer runs marks a leftover.
-constexpr const char* kPrefix = "flktest-";
 std::atomic<int> g_rigCount{0};
 }  // namespace
 
@@ -47,39 +41,22 @@ bool CVethRig::EnterNamespace(const std::string& ns, std::string& why) {
 }
 
 bool CVethRig::AddPair(const std::string& ifA, const std::string& ifB, std::string& why) {
-    if (!Sh("ip link add " + ifA + " netns " + m_nsA + " type veth peer name " + ifB + " netns " +
-                m_nsB + " && ip -n " + m_nsA + " link set " + ifA + " up && ip -n " + m_nsB +
-                " link set " + ifB + " up",
-            &why))
-        return false;
     // The device queue is attached a moment after the link comes up; frames sent before that
-    // are dropped without an error, so wait until the queue is no longer the "noop" one.
-    for (const auto& [ns, interface] : {std::pair(m_nsA, ifA), std::pair(m_nsB, ifB)}) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!Sh("ip -n " + ns + " link show dev " + interface, &why) ||
-               why.find("LOWER_UP") == std::string::npos ||
-               why.find("qdisc noop") != std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                why = interface + " did not come up: " + why;
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-    return true;
+    // are dropped without an error, so each end waits (up to 5 s) for a queue other than "noop".
+    const std::string a = m_nsA + " " + ifA, b = m_nsB + " " + ifB;
+    return Sh(
+        "set_up() { ip -n $1 link set $2 up; }; up() { for i in $(seq 500); do ip -n $1 link "
+        "show dev $2 | grep LOWER_UP | grep -qv 'qdisc noop' && return 0; sleep 0.01; done; "
+        "echo $2 did not come up; return 1; }; ip link add " +
+            ifA + " netns " + m_nsA + " type veth peer name " + ifB + " netns " + m_nsB +
+            " && set_up " + a + " && set_up " + b + " && up " + a + " && up " + b,
+        &why);
 }
 
 std::unique_ptr<CVethRig> CVethRig::Create(std::string& why) {
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator("/run/netns", ignored)) {
-        const std::string name = entry.path().filename();
-        if (name.rfind(kPrefix, 0) != 0) continue;
-        const long pid = std::strtol(name.c_str() + std::strlen(kPrefix), nullptr, 10);
-        if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) Sh("ip netns delete " + name);
-    }
     std::unique_ptr<CVethRig> rig(new CVethRig);
     const std::string pid = std::to_string(::getpid());
-    const std::string base = kPrefix + pid + "-" + std::to_string(g_rigCount++);
+    const std::string base = "flktest-" + pid + "-" + std::to_string(g_rigCount++);
     rig->m_nsA = base + "-a";
     rig->m_nsB = base + "-b";
     // Each name lives in its own namespace; the pid only makes them easy to trace (<= 15 chars).

@@ -1,8 +1,7 @@
 // Two fresh network namespaces joined by a veth pair, for tests that put real frames on a link
 // without ever touching the machine's own adapters. Both ends are up, carry no addresses and have
 // IPv6 switched off, so the link stays silent unless a test sends. Everything is removed when the
-// rig is destroyed, also after a failed test; namespaces left by a crashed run are removed when
-// the next rig is made.
+// rig is destroyed, also after a failed test.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // A host program written from the library's classes alone, built against the installed package:
-// builds and checks the reference frame, sends a print job filled through the four members the
-// bulk send reads, offers a status reply to an awaited-reply descriptor and asks it where to
-// resume, and reads a frame back through the capture-file source. It needs no privileges and no
-// network: the job goes to a capture handle that sends nowhere.
+// sends a print job filled through the four members the bulk send reads, offers a status reply to
+// an awaited-reply descriptor and asks it where to resume, and reads a frame back through the
+// capture-file source. It needs no privileges and no network: the job goes to a capture handle
+// that sends nowhere.
 #include <pcap/pcap.h>
 
 #include <cstdio>
@@ -11,45 +11,17 @@
 #include <vector>
 
 #include <ferrolink/adapter/PCapOpen_CapFile.h>
-#include <ferrolink/adapter/PCapOpen_Network.h>
-#include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/reply/SWaitCheckParam.h>
 #include <ferrolink/reply/WaitReceivePacket.h>
 #include <ferrolink/transmit/Ferrolink.h>
-
-namespace {
 
 int Fail(int code, const char* what) {
     std::fprintf(stderr, "consumer: %s\n", what);
     return code;
 }
 
-void PutWord(unsigned char* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (24 - 8 * i));
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-    // The reference frame: "abc" as packet 0 of frame 1, zero padding, checksum f4 bc ba cb.
-    SBufferData<unsigned char> frame;
-    const unsigned char abc[] = {'a', 'b', 'c'};
-    if (!CNetworkHelper::PreparePacket_Print(1, 0, PaddingValue_Zero, 3, abc, 3, frame))
-        return Fail(1, "frame not built");
-    const unsigned char checksum[4] = {0xf4, 0xbc, 0xba, 0xcb};
-    if (frame.m_count != 88 || std::memcmp(frame.m_pBuffer + 84, checksum, 4) != 0)
-        return Fail(2, "frame differs from the reference");
-    if (!CNetworkHelper::IsValidCheckSum(frame.m_pBuffer, frame.m_count) ||
-        CConstValue::GetFrameMaximumSize() != 1496 ||
-        !CConstValue::IsPcMac(CConstValue::GetPcMac()))
-        return Fail(3, "checksum, frame size or PC MAC");
-
-    // A shared handle that was never opened: nothing to lend, nothing to close.
-    CPCapOpen_Network network;
-    if (network.Handle_Lock(0, nullptr) != nullptr || !network.Close(0xFFFFFFFFu, nullptr))
-        return Fail(12, "a closed shared handle");
-
     // Bulk send: a job of three packets, the first one already sent, filled through exactly the
     // members the design names. The handle sends nowhere, so the transmission is short, which
     // the library logs and does not count as a failure.
@@ -66,11 +38,8 @@ int main(int argc, char** argv) {
 
     // An awaited status reply: the board lost a frame and asks for a resend from packet 2.
     const auto statusSymbol = static_cast<MacDataSymbolType>(0x0101);
-    unsigned char words[56] = {};
-    PutWord(words + 0, 0x00000002);  // error bit 1: a frame was lost
-    PutWord(words + 4, 2);           // resend from packet 2
-    PutWord(words + 8, 1);           // the highest packet index the board holds
-    PutWord(words + 12, 0x00030001);
+    // Big-endian words: error bit 1 (a frame was lost), resend from packet 2, highest held 5.
+    unsigned char words[56] = {0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 5};
     SBufferData<unsigned char> reply;
     if (!CNetworkHelper::PreparePacket(statusSymbol, 7, 0, words, sizeof words, sizeof words,
                                        PaddingValue_Zero, reply))
@@ -80,14 +49,15 @@ int main(int argc, char** argv) {
     if (!awaited.WaitOne(0, nullptr)) return Fail(6, "the descriptor was not set");
     SWaitCheckParam status(true);
     if (!status.ParseInfo(awaited.m_packetData.PacketData())) return Fail(7, "reply not parsed");
-    SBoardErrorInfo faults{};
-    if (status.ExistError_Fatal() || !status.ExistError_Resend() ||
-        status.GetFrameIndexOfResend() != 2 || status.m_versionHigh != 3 ||
-        status.m_versionLow != 1 || !status.GetErrorInfo(faults) || faults.m_b2_L2_Wr_DDR2_over)
+    if (!status.ExistError_Resend() || status.GetFrameIndexOfResend() != 2)
         return Fail(8, "reply read wrongly");
     job.m_startPacketIndex = status.GetFrameIndexOfResend();
 
     // The capture-file source reads back a frame that a capture file holds.
+    SBufferData<unsigned char> frame;
+    const unsigned char abc[] = {'a', 'b', 'c'};
+    if (!CNetworkHelper::PreparePacket_Print(1, 0, PaddingValue_Zero, 3, abc, 3, frame))
+        return Fail(1, "frame not built");
     const std::string path = std::string(argc > 1 ? argv[1] : ".") + "/consumer-frame.pcap";
     pcap_t* writer = pcap_open_dead(DLT_EN10MB, 65535);
     pcap_dumper_t* dump = pcap_dump_open(writer, path.c_str());
@@ -98,9 +68,8 @@ int main(int argc, char** argv) {
     pcap_dump_close(dump);
     pcap_close(writer);
     CPCapOpen_CapFile file;
-    if (file.OpenPCap() || !file.ClosePCap() || !file.Initialize_DeviceName(path.c_str()) ||
-        !file.OpenPCap() || !file.IsOpen())
-        return Fail(10, "capture file not opened (or opened without a name)");
+    if (!file.Initialize_DeviceName(path.c_str()) || !file.OpenPCap())
+        return Fail(10, "capture file not opened");
     pcap_pkthdr* read = nullptr;
     const u_char* bytes = nullptr;
     if (pcap_next_ex(file.GetPCapHandle(), &read, &bytes) != 1 || read->caplen != 88 ||
@@ -109,7 +78,7 @@ int main(int argc, char** argv) {
     file.ClosePCap();
     std::remove(path.c_str());
 
-    std::printf("consumer: frame, bulk send, awaited reply (resend from %d) and capture file\n",
+    std::printf("consumer: bulk send, awaited reply (resend from %d) and capture file\n",
                 job.m_startPacketIndex);
     return 0;
 }
