@@ -22,9 +22,9 @@ int Fail(int code, const char* what) {
 }
 
 int main(int argc, char** argv) {
-    // Bulk send: a job of three packets, the first one already sent, filled through exactly the
-    // members the design names. The handle sends nowhere, so the transmission is short, which
-    // the library logs and does not count as a failure.
+    // Bulk send: a job of three packets, the first one already sent, filled through its four
+    // members alone (buffer, slices, packet size, start). The handle sends nowhere, so the
+    // transmission is short, which the library logs and does not count as a failure.
     std::vector<unsigned char> print(2000, 0x5A);
     CActualPrintData job;
     job.m_printDataBuffer = print.data();
