@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 class CConfigFile {
@@ -20,6 +21,13 @@ public:
     ~CConfigFile();
     CConfigFile(const CConfigFile&) = delete;
     CConfigFile& operator=(const CConfigFile&) = delete;
+
+    // Paths travel as text: UTF-8 on Windows (whatever the code page of the user's name), the
+    // system's own bytes on Linux. These turn such text into the system's path and back, and
+    // read an environment variable in the same form (empty when unset).
+    static std::filesystem::path PathOf(const std::string& text);
+    static std::string TextOf(const std::filesystem::path& path);
+    static std::string Environment(const char* name);
 
     // The file's place when FERROLINK_CONFIG is not set; empty when there is none.
     static std::string DefaultPath();

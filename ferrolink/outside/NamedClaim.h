@@ -28,7 +28,7 @@ public:
     // The last refusal of any claim in this process, for tools that report why a search failed.
     static std::string LastRefusal();
 
-    // Folder of the claims: $FERROLINK_LOCK_DIR, else /run/lock/ferrolink. There is no other:
+    // Folder of the claims: $FERROLINK_LOCK_DIR, else /run/lock. There is no other:
     // a claim that cannot be taken there fails rather than being taken where others do not look.
     static std::string LockDirectory();
 

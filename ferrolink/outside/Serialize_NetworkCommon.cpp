@@ -27,11 +27,6 @@ constexpr const char* KeyPreviousDevice = "Network.PreviousPCapDeviceName";
 constexpr const char* KeyMode = "SoftwareMac.Mode";
 constexpr const char* KeyAddress = "SoftwareMac.Address";
 
-const char* NonEmptyEnv(const char* name) {
-    const char* value = std::getenv(name);
-    return value && *value ? value : nullptr;
-}
-
 // The stored settings into `tree` (empty for a missing file). False, with the reason in `why`,
 // when the file exists but cannot be read or parsed: then it holds settings we do not know.
 bool Load(const std::string& path, Tree& tree, std::string& why) {
@@ -102,16 +97,16 @@ bool Update(std::mutex& mutex, const std::function<void(Tree&)>& change) {
         FLK_LOG(2) << "no place for the configuration file: " << CConfigFile::DefaultPathSources();
         return false;
     }
-    std::filesystem::path directory = std::filesystem::path(path).parent_path();
+    std::filesystem::path directory = CConfigFile::PathOf(path).parent_path();
     if (directory.empty()) directory = ".";
     std::string why;
-    if (!CConfigFile::MakeFolder(directory.string(), why)) {
-        FLK_LOG(2) << "configuration directory cannot be made: " << directory.string() << ": "
-                   << why;
+    if (!CConfigFile::MakeFolder(CConfigFile::TextOf(directory), why)) {
+        FLK_LOG(2) << "configuration directory cannot be made: " << CConfigFile::TextOf(directory)
+                   << ": " << why;
         return false;
     }
     std::lock_guard<std::mutex> lock(mutex);
-    const CConfigFile writers(directory.string());
+    const CConfigFile writers(CConfigFile::TextOf(directory));
     // A file that cannot be read holds the operator's settings all the same: it is not replaced.
     Tree tree;
     if (!Load(path, tree, why)) {
@@ -139,27 +134,27 @@ bool CSerialize_NetworkCommon::ConfigPath_Check(std::string& why) {
         return false;
     }
     // The folder, or the nearest one that exists on the way to it, must take a new file.
-    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::filesystem::path folder = CConfigFile::PathOf(path).parent_path();
     if (folder.empty()) folder = ".";
     std::error_code error;
     while (!std::filesystem::exists(folder, error) && folder.has_parent_path() &&
            folder.parent_path() != folder)
         folder = folder.parent_path();
     if (!std::filesystem::is_directory(folder, error)) {
-        why = "the configuration file " + path + " cannot be stored: " + folder.string() +
-              " is not a folder";
+        why = "the configuration file " + path +
+              " cannot be stored: " + CConfigFile::TextOf(folder) + " is not a folder";
         return false;
     }
-    if (!CConfigFile::FolderWritable(folder.string(), problem)) {
-        why = "the configuration file " + path + " cannot be stored in " + folder.string() + ": " +
-              problem;
+    if (!CConfigFile::FolderWritable(CConfigFile::TextOf(folder), problem)) {
+        why = "the configuration file " + path + " cannot be stored in " +
+              CConfigFile::TextOf(folder) + ": " + problem;
         return false;
     }
     return true;
 }
 
 std::string CSerialize_NetworkCommon::ConfigPath_Get() {
-    if (const char* path = NonEmptyEnv("FERROLINK_CONFIG")) return path;
+    if (std::string path = CConfigFile::Environment("FERROLINK_CONFIG"); !path.empty()) return path;
     return CConfigFile::DefaultPath();
 }
 

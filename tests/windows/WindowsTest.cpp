@@ -67,24 +67,25 @@ TEST(PacketDriverWindowsTest, FailuresCarryWindowsCodesAndOnlyNpcapNamesOpen) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), ::GetLastError());
 }
 
-// Without FERROLINK_CONFIG the settings live under %APPDATA%, whose folder a store makes.
+// Without FERROLINK_CONFIG the settings live under %APPDATA%, whose folder a store makes, also
+// when the user's name is outside the code page's reach (here Chinese, as the hosts' users are).
 TEST(ConfigurationWindowsTest, SettingsLiveUnderAppData) {
     namespace fs = std::filesystem;
-    const fs::path appData =
-        fs::temp_directory_path() / ("flk-appdata-" + std::to_string(::GetCurrentProcessId()));
+    const fs::path appData = fs::temp_directory_path() /
+                             (L"flk-\u5F20\u4E09-" + std::to_wstring(::GetCurrentProcessId()));
     fs::remove_all(appData);
     ASSERT_EQ(0, ::_putenv_s("FERROLINK_CONFIG", ""));
-    ASSERT_EQ(0, ::_putenv_s("APPDATA", appData.string().c_str()));
-    const std::string path = (appData / "ferrolink" / "network.ini").string();
+    ASSERT_EQ(0, ::_wputenv_s(L"APPDATA", appData.wstring().c_str()));
+    const std::string path = (appData / "ferrolink" / "network.ini").u8string();
     EXPECT_EQ(path, CSerialize_NetworkCommon::ConfigPath_Get());
     CSerialize_NetworkCommon config;
     ASSERT_TRUE(config.SoftwareMac_Mode_Set(SoftwareMacMode_FixedFirstByte));
     EXPECT_EQ(SoftwareMacMode_FixedFirstByte, CSerialize_NetworkCommon().SoftwareMac_Mode_Get());
-    EXPECT_TRUE(fs::is_regular_file(path));
+    EXPECT_TRUE(fs::is_regular_file(fs::u8path(path)));
     std::string why;
     EXPECT_TRUE(CSerialize_NetworkCommon::ConfigPath_Check(why)) << why;
     fs::remove_all(appData);
-    ::_putenv_s("APPDATA", "");
+    ::_wputenv_s(L"APPDATA", L"");
 }
 
 TEST(HostEncodingTest, BoardDescriptionsAreLoggedInGbkBytes) {

@@ -72,6 +72,19 @@ CConfigFile::~CConfigFile() {
     if (m_lock >= 0) ::close(static_cast<int>(m_lock));  // closing drops the lock
 }
 
+std::filesystem::path CConfigFile::PathOf(const std::string& text) {
+    return std::filesystem::path(text);
+}
+
+std::string CConfigFile::TextOf(const std::filesystem::path& path) {
+    return path.string();
+}
+
+std::string CConfigFile::Environment(const char* name) {
+    const char* value = NonEmptyEnv(name);
+    return value ? value : "";
+}
+
 std::string CConfigFile::DefaultPath() {
     // A relative XDG_CONFIG_HOME is to be ignored, as the base directory rules say.
     const char* xdg = NonEmptyEnv("XDG_CONFIG_HOME");

@@ -14,7 +14,6 @@
 #include <fstream>
 #include <sstream>
 
-
 namespace {
 
 // Names become file names: keep them to a safe alphabet.
@@ -55,11 +54,11 @@ private:
     int m_fd;
 };
 
-// Opens the lock folder, making it when missing, without following a link. Every user's claims
-// meet in a folder made inside a sticky one (/run/lock), so it is made sticky and writable by
-// all; elsewhere it is made writable by its owner alone. A folder that another user owns, or
-// that others may write into without the sticky bit, could be emptied or filled with links by
-// them: it is refused.
+// Opens the lock folder, making it when missing, without following a link. A folder that another
+// user owns, or that others may write into without the sticky bit, could be emptied or filled
+// with links by them: it is refused. So only root makes a folder that every user may share
+// (sticky and writable by all, inside a sticky parent); a folder any other user makes is that
+// user's alone, since a shared one it owned would be refused to everyone else.
 int OpenLockDirectory(const std::string& dir, std::string& why) {
     std::filesystem::path parent = std::filesystem::path(dir).lexically_normal();
     parent = parent.has_filename() ? parent.parent_path() : parent.parent_path().parent_path();
@@ -67,8 +66,8 @@ int OpenLockDirectory(const std::string& dir, std::string& why) {
     struct stat parentStatus {};
     const bool sharedParent = ::stat(parent.c_str(), &parentStatus) == 0 &&
                               (parentStatus.st_mode & S_ISVTX) && (parentStatus.st_mode & S_IWOTH);
-    const mode_t mode = sharedParent ? 01777 : 0755;
-    const bool made = ::mkdir(dir.c_str(), 0700) == 0;
+    const mode_t mode = sharedParent && ::geteuid() == 0 ? 01777 : 0755;
+    const bool made = ::mkdir(dir.c_str(), 0755) == 0;
     if (!made && errno != EEXIST) {
         why = "the lock folder " + dir + " cannot be made: " + ErrorText(errno);
         return -1;
@@ -149,7 +148,9 @@ CNamedClaim::~CNamedClaim() {
 
 std::string CNamedClaim::LockDirectory() {
     if (const char* dir = std::getenv("FERROLINK_LOCK_DIR"); dir && *dir) return dir;
-    return "/run/lock/ferrolink";
+    // Root's sticky folder itself: a folder of our own inside it would belong to whichever user
+    // made it first, and every other user would be refused it.
+    return "/run/lock";
 }
 
 bool CNamedClaim::Acquire(const std::string& name) {

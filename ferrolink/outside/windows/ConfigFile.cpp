@@ -80,10 +80,26 @@ CConfigFile::~CConfigFile() {
     ::CloseHandle(ToHandle(m_lock));
 }
 
+// UTF-8 throughout: a narrow getenv or path would pass through the code page, which cannot hold
+// every user's name (and which mingw's library does not even use for paths).
+std::filesystem::path CConfigFile::PathOf(const std::string& text) {
+    return fs::u8path(text);
+}
+
+std::string CConfigFile::TextOf(const std::filesystem::path& path) {
+    return path.u8string();
+}
+
+std::string CConfigFile::Environment(const char* name) {
+    const std::wstring wide = fs::u8path(name).wstring();
+    const wchar_t* value = ::_wgetenv(wide.c_str());
+    return value && *value ? fs::path(value).u8string() : std::string();
+}
+
 std::string CConfigFile::DefaultPath() {
-    const char* appData = std::getenv("APPDATA");
-    if (!appData || !*appData) return {};
-    return std::string(appData) + "\\ferrolink\\network.ini";
+    const std::string appData = Environment("APPDATA");
+    if (appData.empty()) return {};
+    return appData + "\\ferrolink\\network.ini";
 }
 
 const char* CConfigFile::DefaultPathSources() {
@@ -94,10 +110,9 @@ bool CConfigFile::ReadText(const std::string& path, std::string& text, std::stri
     text.clear();
     // Backup semantics open a folder too, so that one in the file's place is named as such;
     // a link is opened itself, not followed.
-    HANDLE file = ::CreateFileW(fs::path(path).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = ::CreateFileW(
+        PathOf(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
@@ -135,7 +150,7 @@ bool CConfigFile::ReadText(const std::string& path, std::string& text, std::stri
 
 bool CConfigFile::MakeFolder(const std::string& folder, std::string& why) {
     std::error_code error;
-    fs::create_directories(fs::path(folder), error);
+    fs::create_directories(PathOf(folder), error);
     if (!error) return true;
     why = error.message();
     return false;
@@ -145,7 +160,7 @@ bool CConfigFile::MakeFolder(const std::string& folder, std::string& why) {
 // deleted, which is what storing the settings needs.
 bool CConfigFile::FolderWritable(const std::string& folder, std::string& why) {
     const fs::path probe =
-        fs::path(folder) / (".ferrolink-probe-" + std::to_string(::GetCurrentProcessId()));
+        PathOf(folder) / (".ferrolink-probe-" + std::to_string(::GetCurrentProcessId()));
     HANDLE file = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -157,7 +172,7 @@ bool CConfigFile::FolderWritable(const std::string& folder, std::string& why) {
 }
 
 bool CConfigFile::Replace(const std::string& path, const std::string& text) {
-    const fs::path target(path);
+    const fs::path target = PathOf(path);
     fs::path temporary = target;
     temporary += ".tmp" + std::to_string(::GetCurrentProcessId());
     // One left by a process that died with this number goes; a new one is made, never reused.
@@ -165,14 +180,14 @@ bool CConfigFile::Replace(const std::string& path, const std::string& text) {
     HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        FLK_LOG(2) << "configuration temporary file cannot be made: " << temporary.string() << ": "
-                   << SystemMessage(::GetLastError());
+        FLK_LOG(2) << "configuration temporary file cannot be made: " << temporary.u8string()
+                   << ": " << SystemMessage(::GetLastError());
         return false;
     }
     const bool written = WriteAll(file, text) && ::FlushFileBuffers(file);
     const DWORD writeError = ::GetLastError();
     if (!::CloseHandle(file) || !written) {
-        FLK_LOG(2) << "configuration temporary file cannot be written: " << temporary.string()
+        FLK_LOG(2) << "configuration temporary file cannot be written: " << temporary.u8string()
                    << ": " << SystemMessage(written ? ::GetLastError() : writeError);
         ::DeleteFileW(temporary.c_str());
         return false;

@@ -29,12 +29,17 @@ SLoaded LoadOnce() {
     const std::wstring npcap = NpcapPath();
     if (!npcap.empty())
         loaded.module = ::LoadLibraryExW(npcap.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!loaded.module) loaded.module = ::LoadLibraryW(L"wpcap.dll");
+    // Otherwise only beside the program (a WinPcap-compatible library shipped with it) or in
+    // System32 (WinPcap): never from the current folder or PATH, where anyone could plant one.
+    if (!loaded.module)
+        loaded.module =
+            ::LoadLibraryExW(L"wpcap.dll", nullptr,
+                             LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!loaded.module) {
         const DWORD code = ::GetLastError();
         loaded.error =
-            "Npcap is not installed: wpcap.dll is neither in System32\\Npcap nor on the "
-            "DLL search path (Windows error " +
+            "Npcap is not installed: wpcap.dll is neither in System32\\Npcap nor beside the "
+            "program nor in System32 (Windows error " +
             std::to_string(code) + "); install Npcap to capture and send frames";
         FLK_LOG(2) << loaded.error;
     }
