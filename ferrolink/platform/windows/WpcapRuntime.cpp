@@ -26,8 +26,13 @@ Fn Entry(const char* name) {
     return fn;
 }
 
-// The export of wpcap.dll that the header declares under `name`, with the header's type.
-#define FLK_WPCAP(name) Entry<decltype(&::name)>(#name)
+// The export of wpcap.dll that the header declares under `name`, with the header's type; looked
+// up once per call site (the receive loop calls some of them for every batch).
+#define FLK_WPCAP(name)                                            \
+    ([] {                                                          \
+        static const auto found = Entry<decltype(&::name)>(#name); \
+        return found;                                              \
+    }())
 
 // Why `name` could not be called: no library, or a library without that export (an old WinPcap).
 void NotLoaded(char* errbuf, const char* name) {
