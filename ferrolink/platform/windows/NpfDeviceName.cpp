@@ -38,7 +38,7 @@ bool CNpfDeviceName::IsGuid(const std::string& text) {
 }
 
 std::string CNpfDeviceName::FromGuid(const std::string& guid) {
-    return IsGuid(guid) ? NpfPrefix + Upper(guid) : std::string();
+    return IsGuid(guid) ? NpfPrefix + guid : std::string();
 }
 
 bool CNpfDeviceName::ToGuid(const std::string& deviceName, std::string& guid) {

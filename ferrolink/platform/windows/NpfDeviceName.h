@@ -8,7 +8,8 @@ namespace ferrolink::platform {
 
 class CNpfDeviceName {
 public:
-    // "\Device\NPF_{GUID}" for a well-formed "{GUID}" (upper-case hex digits), else empty.
+    // "\Device\NPF_{GUID}" for a well-formed "{GUID}", spelt as given (Npcap's device names
+    // carry the registry's spelling, which the name search matches byte for byte), else empty.
     static std::string FromGuid(const std::string& guid);
     // The "{GUID}" of "\Device\NPF_{GUID}", also after a leading "rpcap://"; hex digits in upper
     // case, the prefix in any case. False, with guid untouched, for any other name.

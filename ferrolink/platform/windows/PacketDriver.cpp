@@ -22,7 +22,10 @@ int Find(const std::string& name, SIpHelperAdapter& found) {
     if (const unsigned long error = CIpHelperAdapters::List(adapters))
         return static_cast<int>(error);
     for (auto& a : adapters) {
-        if (CNpfDeviceName::FromGuid(a.guid) == CNpfDeviceName::FromGuid(guid)) {
+        // GUIDs compare whatever the case of their hex digits.
+        std::string candidate;
+        if (CNpfDeviceName::ToGuid(CNpfDeviceName::FromGuid(a.guid), candidate) &&
+            candidate == guid) {
             found = std::move(a);
             return 0;
         }
