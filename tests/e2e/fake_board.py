@@ -17,7 +17,7 @@ while True:
     if len(frame) < 88 or frame[0:6] != board:
         continue
     symbol, band, seq = struct.unpack(">HII", frame[14:24])
-    if symbol not in (0x0010, 0x0011):  # EndOfBand, StatusQuery
+    if symbol not in (0x0010, 0x0011, 0x0012):  # EndOfBand, StatusQuery, Reset
         continue
     if mode == "foreign":
         seq = (seq + 1) & 0xFFFFFFFF

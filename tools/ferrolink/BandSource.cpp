@@ -45,6 +45,13 @@ bool CBandSource::Check(const std::string& path, std::uint64_t bandSize, std::ui
         return false;
     }
     const std::uint64_t bands = (size + bandSize - 1) / bandSize;
+    // The band number travels in 32 bits: a later band would take an earlier one's number.
+    if (bands - 1 > 0xFFFFFFFFu) {
+        error = path + " needs " + std::to_string(bands) + " bands of " + std::to_string(bandSize) +
+                " bytes, more than the board numbers (2^32): use a "
+                "larger --band-size";
+        return false;
+    }
     if (firstBand >= bands) {
         error = "--from-band " + std::to_string(firstBand) + " is past the end of " + path + " (" +
                 std::to_string(bands) + " bands of " + std::to_string(bandSize) + " bytes)";

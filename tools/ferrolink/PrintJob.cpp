@@ -27,7 +27,8 @@ struct SInFlight {
     Clock::time_point waiting;   // since when an answer is awaited (the last answer, or the send)
     Clock::time_point started;
     int resends = 0;
-    bool done = false;  // then `band` is back with the reader and `sha256` holds its digest
+    double retryMs = 0;  // wait before asking again; grows while answers stay away
+    bool done = false;   // then `band` is back with the reader and `sha256` holds its digest
     std::uint64_t index = 0;
     std::uint64_t bytes = 0;
     std::string sha256;
@@ -51,7 +52,10 @@ std::size_t CPrintJob::BuffersFor(const SPrintJobOptions& o) {
 }
 
 int CPrintJob::WindowFor(const SPrintJobOptions& o) {
-    if (o.window > 0) return o.window;
+    // Each band in flight holds a buffer: a window asked for is kept within the memory bound.
+    if (o.window > 0)
+        return static_cast<int>(
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(o.window), BuffersFor(o)));
     // Enough bands in flight to cover what the kernel queues ahead of the wire (a shaped
     // gigabit link holds 50 ms, 6 MB), at least three so that a band's resend round trips
     // overlap two others, within a quarter of the board's memory so that resends and a slow
@@ -216,6 +220,7 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
             if (sequence && m_link.TakeReply(sequence, reply)) {
                 f.sequence = 0;
                 f.waiting = now;
+                f.retryMs = 0;
                 const double rtt = Milliseconds(now - f.asked);
                 roundTripMs = roundTripMs > 0 ? 0.875 * roundTripMs + 0.125 * rtt : rtt;
                 const SWaitCheckParam& s = reply.m_status;
@@ -245,6 +250,8 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
                     f.sha256 = source.Digest(f.band);
                     source.Release(f.band);
                     f.band = nullptr;
+                    // It may wait behind an unfinished band: keep nothing of its packets.
+                    decltype(f.print.m_packetList)().swap(f.print.m_packetList);
                     continue;
                 }
                 if (s.m_b0_Re_Frame_Ver_Err) ++result.checksumErrorsReported;
@@ -301,9 +308,12 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
             }
             // No answer soon (or the EndOfBand never left): the command or its answer was lost,
             // or the link failed. Asking again early costs one small frame; waiting the whole
-            // time-out for a lost answer would stall every band behind it.
-            const double retryMs =
-                std::clamp(4 * roundTripMs, 30.0, static_cast<double>(m_options.replyTimeoutMs));
+            // time-out for a lost answer would stall every band behind it. Each question asked
+            // again waits twice as long as the one before, so that answers slower than the
+            // estimate (which forgets the question they answer) are still taken in the end.
+            const double timeoutMs = static_cast<double>(m_options.replyTimeoutMs);
+            const double retryMs = std::min(
+                std::max(std::clamp(4 * roundTripMs, 30.0, timeoutMs), f.retryMs), timeoutMs);
             if (sequence && Milliseconds(now - f.asked) < retryMs) continue;
             std::string why;
             EExitStatus status = ExitStatus_JobFailed;
@@ -320,8 +330,13 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
                                                static_cast<std::uint64_t>(m_options.commandTries)) +
                                 " ms (--tries " + std::to_string(m_options.commandTries) +
                                 " x --reply-timeout-ms " +
-                                std::to_string(m_options.replyTimeoutMs) +
-                                "); check that the board is on and that its link light is lit");
+                                std::to_string(m_options.replyTimeoutMs) + ")" +
+                                (m_link.RepliesIgnored() > 0
+                                     ? "; " + std::to_string(m_link.RepliesIgnored()) +
+                                           " answers came too late or to other commands"
+                                     : std::string()) +
+                                "; check that the board is on and that its link light is lit");
+            f.retryMs = 2 * retryMs;
             if (!askEndOfBand(f) && !waitForLink(why, status)) return fail(status, why);
         }
         // Completed bands leave in order, so their reports (and digests) come in band order.

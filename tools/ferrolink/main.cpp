@@ -285,6 +285,16 @@ int Send(const std::string& device, const std::string& file, SPrintJobOptions op
                         std::to_string(options.replyTimeoutMs) +
                         " ms; --reply-timeout-ms): is it on, and is this its adapter?");
     }
+    // The board keeps unfinished bands and answers a repeated EndOfBand of a printed one as it did
+    // before: left from an earlier job, either would pass for this job's band. A board with a
+    // fatal bit was refused above, before the Reset forgets it.
+    if (!status.m_status.ExistError_Fatal() &&
+        !link.Command(tools::kSymbolReset, 0, {}, options.replyTimeoutMs, options.commandTries,
+                      status))
+        return Fail(ExitStatus_JobFailed, "the board on " + link.DeviceName() +
+                                              " does not answer a Reset (" +
+                                              std::to_string(options.commandTries) + " tries of " +
+                                              std::to_string(options.replyTimeoutMs) + " ms)");
     CProgressLine progress(terminal && !asJson);
     // Band lines are the job's record: always for a script, on a terminal only when asked.
     const bool bandLines = verbose || (!terminal && !asJson);
