@@ -6,32 +6,20 @@
 #include <limits>
 
 #include <ferrolink/outside/CustomBoostLog.h>
+#include <ferrolink/protocol/BigEndian.h>
 #include <ferrolink/protocol/ByteLaneSums.h>
 #include <ferrolink/protocol/ConstValue.h>
 
 namespace {
 
+using ferrolink::protocol::LoadBigEndian32;
+using ferrolink::protocol::StoreBigEndian16;
+using ferrolink::protocol::StoreBigEndian32;
+
 namespace frame = ferrolink::protocol::frame;
 
 // The sequence padding counter: one 8-bit value for the process, carried from frame to frame.
 std::uint8_t g_paddingSequenceCounter = 0;
-
-inline void StoreBigEndian16(unsigned char* p, std::uint16_t v) {
-    p[0] = static_cast<unsigned char>(v >> 8);
-    p[1] = static_cast<unsigned char>(v);
-}
-
-inline void StoreBigEndian32(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
-
-inline std::uint32_t LoadBigEndian32(const unsigned char* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           std::uint32_t{p[3]};
-}
 
 }  // namespace
 

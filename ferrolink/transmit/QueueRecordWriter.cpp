@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <ferrolink/protocol/BigEndian.h>
 #include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/ByteLaneSums.h>
 #include <ferrolink/protocol/ConstValue.h>
@@ -13,27 +14,14 @@ namespace frame = ferrolink::protocol::frame;
 
 namespace {
 
-inline void StoreBigEndian16(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 8);
-    p[1] = static_cast<unsigned char>(v);
-}
-
-inline void StoreBigEndian32(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
+using ferrolink::protocol::LoadBigEndian32;
+using ferrolink::protocol::StoreBigEndian16;
+using ferrolink::protocol::StoreBigEndian32;
 
 // A queue of this size or more outgrows the caches before the transmission reads it back: its
 // records are stored past the caches, which spares reading each line in before it is written.
 // A smaller queue is still cached when the transmission starts, and is faster written there.
 constexpr std::size_t kStreamingMinimum = 16u << 20;
-
-inline std::uint32_t LoadBigEndian32(const unsigned char* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           std::uint32_t{p[3]};
-}
 
 // Padding is drawn in pieces of this size before it joins the record.
 constexpr int kPaddingPiece = 256;
