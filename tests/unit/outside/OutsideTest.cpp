@@ -1,5 +1,5 @@
-// The maker's libraries on every system: wait handles, the named claim, logging, splitting, the
-// adapter table and the configuration file; the claim's folder and file modes on Linux alone.
+// The maker's libraries on every system: wait handles, the named claim, the adapter table and the
+// configuration file; the claim's folder and file modes on Linux alone.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #ifndef _WIN32
@@ -23,12 +23,10 @@
 
 #include <ferrolink/outside/AdapterInfo.h>
 #include <ferrolink/outside/CustomAutoResetEvent.h>
-#include <ferrolink/outside/CustomBoostLog.h>
 #include <ferrolink/outside/CustomManualResetEvent.h>
 #include <ferrolink/outside/CustomMutex.h>
 #include <ferrolink/outside/NamedClaim.h>
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
-#include <ferrolink/outside/StringUtils.h>
 #include <ferrolink/outside/WaitReleaseMutex.h>
 #include "support/LogCapture.h"
 #include "support/ScopedEnv.h"
@@ -201,28 +199,6 @@ TEST(WaitHandlesTest, ClaimFolderIsSharedSafelyAndAClaimIsFreedWithItsHoldingPro
     fs::remove_all(dir);
 }
 #endif
-
-TEST(CustomBoostLogTest, EachRecordCarriesItsSeverityAndAScopeClosedAfterIt) {
-    CLogCapture log;
-    FLK_LOG(1) << "first";
-    FLK_LOG(2) << "second";
-    BOOST_LOG_SEV(CCustomBoostLog::BoostLog_Get(), SeverityLevel_Notice) << "bare";
-    const auto records = log.Records();
-    ASSERT_EQ(3u, records.size());
-    EXPECT_EQ(1, records[0].severity);
-    // The full signature, not just the name.
-    EXPECT_NE(std::string::npos, records[0].scope.find("Test::TestBody()")) << records[0].scope;
-    EXPECT_NE(std::string::npos, records[0].file.find("OutsideTest.cpp"));
-    EXPECT_EQ(records[0].line + 1, records[1].line);
-    EXPECT_EQ("", records[2].scope) << "no scope outlives its record";
-}
-
-// Splitting the driver's name block is covered with the adapter list; these are the other modes.
-TEST(StringUtilsTest, KeepsEmptyPiecesWhenAskedAndAppendsWithoutClearing) {
-    std::vector<std::string> pieces = {"kept"};
-    StringUtils::Split("a,,b,", ",", pieces, true, false);
-    EXPECT_EQ((std::vector<std::string>{"kept", "a", "", "b", ""}), pieces);
-}
 
 TEST(AdapterInfoTest, ConnectionIsLookedUpByHardwareAddress) {
     const std::vector<SAdapterInfo> table = {
