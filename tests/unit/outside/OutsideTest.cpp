@@ -92,22 +92,18 @@ TEST(WaitHandlesTest, MutexNestsForItsOwnerWhoAloneReleasesItAutoEventPassesOneW
     EXPECT_TRUE(automatic.WaitOne(0));
 }
 
-// One holder per name in one process, on every system; a refusal is logged once per change of
-// reason and forgotten by the next grant.
-TEST(WaitHandlesTest, NamedClaimIsExclusiveAndItsRefusalIsToldOncePerChange) {
+// One holder per name in one process, on every system; a refusal is forgotten by the next grant.
+TEST(WaitHandlesTest, NamedClaimIsExclusiveAndItsRefusalIsForgottenByTheNextGrant) {
     const fs::path dir = Unique("ferrolink-claims-");
     SScopedEnv lockDirectory("FERROLINK_LOCK_DIR", dir.string());
     CNamedClaim refused;
     {
         CCustomAutoResetEvent first("Quon_PCap_12", false);
         EXPECT_TRUE(CCustomAutoResetEvent("Quon_PCap_56", false).IsCreated());
-        CLogCapture log;
         EXPECT_FALSE(CCustomAutoResetEvent("Quon_PCap_12", false).IsCreated());
-        EXPECT_FALSE(refused.Acquire("Quon_PCap_12"));
         EXPECT_FALSE(refused.Acquire("Quon_PCap_12"));
         EXPECT_THAT(refused.Refusal(), HasSubstr("held by another process"));
         EXPECT_EQ(refused.Refusal(), CNamedClaim::LastRefusal());
-        EXPECT_EQ("claim Quon_PCap_12 refused: " + refused.Refusal() + "\n", Failures(log));
     }
     EXPECT_TRUE(refused.Acquire("Quon_PCap_12")) << "freed with its holder";
     EXPECT_EQ("", refused.Refusal());
