@@ -22,7 +22,6 @@
 #include <ferrolink/adapter/PCapOpen_Network_Internal.h>
 #include <ferrolink/outside/NamedClaim.h>
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
-#include <ferrolink/platform/PcapTimedRead.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include "VethRig.h"
 #include "board-sim/BoardEmulator.h"
@@ -47,13 +46,8 @@ Frame FromBoard(unsigned char first, unsigned char last = 0xBC, bool toPc = true
 // Frames a handle delivers within `span`: (to the PC, to others).
 std::pair<int, int> Count(void* handle, milliseconds span) {
     std::pair<int, int> seen{0, 0};
-    for (const auto end = Clock::now() + span; Clock::now() < end;) {
-        pcap_pkthdr* h = nullptr;
-        const u_char* data = nullptr;
-        if (ferrolink::platform::pcap_next_ex(static_cast<pcap_t*>(handle), &h, &data) != 1)
-            continue;
-        ++(data[0] == 0x7B ? seen.first : seen.second);
-    }
+    for (const Frame& f : CVethRig::Read(static_cast<pcap_t*>(handle), span))
+        ++(f[0] == 0x7B ? seen.first : seen.second);
     return seen;
 }
 
