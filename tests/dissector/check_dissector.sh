@@ -33,17 +33,14 @@ with open(sys.argv[1], 'wb') as out:
         out.write(struct.pack('<IIII', 1700000000, usec, len(f), len(f)) + f)
 PY
 failures=0
+shark() { tshark -2 -X "lua_script:$lua" -r "$work/board.pcap" -T fields "$@" 2>/dev/null; }
+# differ NAME GOT EXPECTED: counts a failure, showing both, when they differ.
+differ() { [ "$2" = "$3" ] || { printf 'dissector: %s differ:\n%s\nexpected:\n%s\n' "$@"; failures=$((failures + 1)); }; }
 # check NAME FIELDS EXPECTED: one line per frame, fields separated by '|'.
 check() {
-  local name=$1 fields=$2 expected=$3 args=()
-  for field in $fields; do args+=(-e "$field"); done
-  local got
-  got=$(tshark -2 -X "lua_script:$lua" -r "$work/board.pcap" -T fields -E separator='|' \
-        -E occurrence=f "${args[@]}" 2>/dev/null)
-  if [ "$got" != "$expected" ]; then
-    printf 'dissector: %s differ:\n%s\nexpected:\n%s\n' "$name" "$got" "$expected"
-    failures=$((failures + 1))
-  fi
+  local args=()
+  for field in $2; do args+=(-e "$field"); done
+  differ "$1" "$(shark -E separator='|' -E occurrence=f "${args[@]}")" "$3"
 }
 check "Ethernet layer" "eth.dst eth.src eth.len" \
 '12:34:56:78:9a:bc|7b:23:fc:98:10:99|88
@@ -62,13 +59,7 @@ check "header" "ferrolink.frame_length ferrolink.data_symbol ferrolink.frame_ind
 # Expert info: the frames that carry each (a command without a reply only in two passes).
 for expert in ferrolink.checksum.bad:2 ferrolink.status.resend:4 ferrolink.response_missing:5 \
               ferrolink.status.fatal:6; do
-  got=$(tshark -2 -X "lua_script:$lua" -r "$work/board.pcap" -Y "${expert%%:*}" -T fields \
-        -e frame.number 2>/dev/null | tr '\n' ' ')
-  if [ "$got" != "${expert##*:} " ]; then
-    printf 'dissector: expert info %s in frames "%s", expected "%s "\n' "${expert%%:*}" "$got" \
-      "${expert##*:}"
-    failures=$((failures + 1))
-  fi
+  differ "frames with ${expert%%:*}" "$(shark -Y "${expert%%:*}" -e frame.number)" "${expert##*:}"
 done
 check "EndOfBand and SetErrors arguments" "ferrolink.sequence ferrolink.end_of_band.packets ferrolink.end_of_band.band_bytes ferrolink.end_of_band.packet_size ferrolink.set_errors.bits" \
 '||||
@@ -91,16 +82,12 @@ check "pairing" "ferrolink.response_in ferrolink.response_to ferrolink.response_
 |3|0.002500000
 ||
 ||'
-info=$(tshark -2 -X "lua_script:$lua" -r "$work/board.pcap" -T fields -e _ws.col.Info 2>/dev/null)
-expected_info='PrintData band 1, packet 0
+check "Info column" "_ws.col.Info" \
+'PrintData band 1, packet 0
 PrintData band 1, packet 0 [BAD CHECKSUM]
 EndOfBand band 3, seq 5: 2 packets, 100 bytes, packet size 60
 StatusReply band 3, seq 5: errors b0,b1,b8, resend 1, current max 0, version 1.2
 SetErrors band 0, seq 6: bits 0x0004
 AutoReport 42, band 3: errors b2, resend 2, current max 1, version 1.2'
-if [ "$info" != "$expected_info" ]; then
-  printf 'dissector: Info column differs:\n%s\nexpected:\n%s\n' "$info" "$expected_info"
-  failures=$((failures + 1))
-fi
 [ "$failures" -eq 0 ] || exit 1
 echo "dissector: Ethernet layer, fields, expert info and pairing decoded as expected"

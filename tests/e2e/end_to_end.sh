@@ -52,20 +52,18 @@ head -c $((64 << 20)) /dev/urandom >"$work/job.bin"
 # list: Ethernet adapters only unless -a, "unknown" for a speed the driver does not give, JSON.
 run 0 pc list && has "^[0-9]+\. rpcap://${tag}d .*unknown" && ! has "rpcap://lo "; verdict "list: unknown speed, no loopback"
 run 0 pc list -a && has "^-\. rpcap://lo .*not Ethernet"; verdict "list -a shows loopback"
-pc list --json >"$work/list.json" && json_ok "$work/list.json" "len(d) == 4 and all(x['ethernet'] for x in d)" &&
-  pass "list --json" || fail "list --json"
+pc list --json >"$work/list.json" 2>"$work/out" && json_ok "$work/list.json" "len(d) == 4 and all(x['ethernet'] for x in d)"; verdict "list --json"
 
 # A board whose "no error" vouches for nothing does not complete a band; one that answers
 # with other sequence numbers than ours answers nothing of ours.
 fake() { ip netns exec "$LINK_BOARD" python3 "$here/fake_board.py" "${tag}b0" "$1" & fakepid=$!; sleep 0.5; }
+unfake() { kill "$fakepid"; wait "$fakepid" 2>/dev/null; }
 fake lie
 run 1 pc send "$work/job.bin" -i "${tag}0" && has "answers \"no error\" for band [0-9]+ but does not vouch"
-verdict "a \"no error\" that vouches for nothing is no completion"
-kill "$fakepid"; wait "$fakepid" 2>/dev/null
+verdict "a \"no error\" that vouches for nothing is no completion"; unfake
 fake foreign
 run 1 pc send "$work/small.bin" -i "${tag}0" --reply-timeout-ms 100 --tries 3 && has "does not answer a status query \(3 tries of 100 ms"
-verdict "replies to other sequence numbers are not ours"
-kill "$fakepid"; wait "$fakepid" 2>/dev/null
+verdict "replies to other sequence numbers are not ours"; unfake
 
 # No board anywhere: the search names the adapters it tried.
 run 1 pc detect && has "no board was heard on any adapter \(tried rpcap://${tag}0, .*rpcap://${tag}2.*1000 ms"
@@ -82,13 +80,16 @@ slow() { tc -n "$LINK_PC" qdisc replace dev "${tag}2" root tbf rate 50mbit burst
 fast() { tc -n "$LINK_PC" qdisc del dev "${tag}2" root 2>/dev/null; }
 # background NAME ARGS...: `ferrolink ARGS` on the PC side, output in $work/NAME, pid in $bg.
 background() { local name=$1; shift; ip netns exec "$LINK_PC" "$cli" "$@" >"$work/$name" 2>&1 & bg=$!; }
-# finish PID: waits for it, its status in $rc, its output (from $work/NAME) in $work/out.
+# finish PID NAME: waits for it, its status in $rc, its output (from $work/NAME) in $work/out.
 finish() { rc=0; wait "$1" || rc=$?; cp "$work/$2" "$work/out"; echo "exit $rc" >>"$work/out"; }
+# midjob ACTION SEND_OPTIONS...: a send of job.bin on the third adapter, ACTION 1.5 s into it.
+midjob() { local action=$1; shift; background out.log send "$work/job.bin" -i "${tag}2" "$@"; sleep 1.5; eval "$action"; finish $bg out.log; }
+down() { ip -n "$LINK_BOARD" link set "${tag}b2" down; }
+up() { ip -n "$LINK_BOARD" link set "${tag}b2" up; }
 
 # Two senders on one board: the second is refused while the first holds the claim, and the
 # search says who holds the board.
-slow
-board
+slow; board
 background first.log send "$work/job.bin" -i "${tag}2"
 sleep 1.5
 run 5 pc send "$work/small.bin" -i "${tag}2" && has "held by another process"; verdict "second sender with -i refused"
@@ -104,21 +105,10 @@ run 0 "$cli" dump -r "$work/cap.pcap" -q && has "^20[0-9]{2}-[0-9]{2}-[0-9]{2} [
 run 0 "$cli" dump -r "$work/cap.pcap" "len < 100" && ! has "print band" && has "  0x0000: "; verdict "dump: capture filter, hex with offsets"
 
 # The link goes down mid-job: 2 s is waited out, longer fails naming the link.
-board
-background out.log send "$work/job.bin" -i "${tag}2"
-sleep 1.5
-ip -n "$LINK_BOARD" link set "${tag}b2" down; sleep 2; ip -n "$LINK_BOARD" link set "${tag}b2" up
-finish $bg out.log
-board_stop
+board; midjob "down; sleep 2; up"; board_stop
 [ $rc -eq 0 ] && has "link on ${tag}2 is down" && has "is back after" &&
   bands_byte_exact "$work/out" "$work/board.log" >/dev/null; verdict "2 s link outage survived byte-exact"
-board
-background out.log send "$work/job.bin" -i "${tag}2" --link-wait-ms 1500
-sleep 1.5
-ip -n "$LINK_BOARD" link set "${tag}b2" down
-finish $bg out.log
-ip -n "$LINK_BOARD" link set "${tag}b2" up
-board_stop
+board; midjob down --link-wait-ms 1500; up; board_stop
 [ $rc -eq 3 ] && has "link on ${tag}2 stayed down for more than 1500 ms" && has -- "--from-band [0-9]+"; verdict "long outage fails naming the link, exit 3"
 
 # Progress on a terminal only, finished before the summary; band lines on a terminal with -v;
@@ -129,10 +119,7 @@ run 0 script -qec "ip netns exec $LINK_PC $cli send $work/job.bin -i ${tag}2 --f
 verdict "progress line on a terminal, finished; resumed at band 62"
 run 0 script -qec "ip netns exec $LINK_PC $cli send $work/small.bin -i ${tag}2 -v" /dev/null &&
   has "^band 0 sha256 [0-9a-f]{64}  1 packets"; verdict "band lines on a terminal with -v"
-background out.log send "$work/job.bin" -i "${tag}2"
-sleep 1.5
-kill -INT "$bg"
-finish $bg out.log
+midjob 'kill -INT "$bg"'
 [ $rc -eq 130 ] && has "interrupted"; verdict "Ctrl-C exits 130"
 board_stop
 fast
@@ -148,15 +135,11 @@ board --seed 42 --drop 0.01 --corrupt 0.001 --duplicate 0.01 --reorder 0.01
   --band-size $((1 << 20)) >"$work/send.log" 2>"$work/out"
 rc=$?
 board_stop
-grep -E '^(sent|statistics)' "$work/send.log"
-cat "$work/time"
+grep -E '^(sent|statistics)' "$work/send.log"; cat "$work/time"
 [ $rc -eq 0 ] && bands_byte_exact "$work/send.log" "$work/board.log"; verdict "512 MiB job byte-exact through impairment"
 peak=$(awk '{print $2}' "$work/time")
-if ldd "$cli" | grep -qE 'lib(a|t)san'; then
-  echo "sender's peak memory ${peak} KiB: not checked, the sanitizer's shadow memory counts too"
-else
-  [ "${peak:-999999}" -lt $(((64 + 3) * 1024)) ]; verdict "sender's peak memory ${peak} KiB < 64 MiB + 3 bands"
-fi
+# (not under a sanitizer, whose shadow memory counts too)
+ldd "$cli" | grep -qE 'lib(a|t)san' || { [ "${peak:-999999}" -lt $(((64 + 3) * 1024)) ]; verdict "sender's peak memory ${peak} KiB < 64 MiB + 3 bands"; }
 rm -f "$work/big.bin"
 board
 pc send "$work/job.bin" -i "${tag}2" --json >"$work/send.json" 2>"$work/out" &&
@@ -164,16 +147,9 @@ pc send "$work/job.bin" -i "${tag}2" --json >"$work/send.json" 2>"$work/out" &&
 verdict "send --json summary"
 
 # The interface vanishes mid-job: said so, exit 3. (The pair is made again for what follows.)
-slow
-background out.log send "$work/job.bin" -i "${tag}2" --band-size $((256 << 10))
-sleep 1.5
-ip -n "$LINK_PC" link del "${tag}2"
-finish $bg out.log
-board_stop
+slow; midjob 'ip -n "$LINK_PC" link del "${tag}2"' --band-size $((256 << 10)); board_stop
 [ $rc -eq 3 ] && has "interface ${tag}2 is gone"; verdict "vanished interface named, exit 3"
-ip link add "${tag}2" netns "$LINK_PC" type veth peer name "${tag}b2" netns "$LINK_BOARD"
-ip -n "$LINK_PC" link set "${tag}2" up
-ip -n "$LINK_BOARD" link set "${tag}b2" up
+ip link add "${tag}2" netns "$LINK_PC" type veth peer name "${tag}b2" netns "$LINK_BOARD" && ip -n "$LINK_PC" link set "${tag}2" up && up
 
 # A fatal bit stops the job with its meaning and the remedy, and its own exit status.
 board --fatal-bits 0x04

@@ -36,17 +36,6 @@ std::uint32_t Word(const Frame& f, std::size_t at) {
 
 void Ignore(u_char*, const pcap_pkthdr*, const u_char*) {}
 
-// The frames a handle delivers within `span`.
-std::vector<Frame> Read(pcap_t* p, milliseconds span) {
-    std::vector<Frame> frames;
-    for (const auto end = Clock::now() + span; Clock::now() < end;) {
-        pcap_pkthdr* h = nullptr;
-        const u_char* data = nullptr;
-        if (flk::pcap_next_ex(p, &h, &data) == 1) frames.emplace_back(data, data + h->caplen);
-    }
-    return frames;
-}
-
 TEST_F(SendReceiveNetTest, ReceiverStopsReadsTimeOutReadOnAfterABreakAndEndWhenTheLinkVanishes) {
     PcapHandle out = m_rig->Open(ESide::B, true);
     ASSERT_TRUE(out);
@@ -97,7 +86,8 @@ TEST_F(SendReceiveNetTest, ReceiverStopsReadsTimeOutReadOnAfterABreakAndEndWhenT
         flk::pcap_breakloop(p.get());
         ASSERT_EQ(PCAP_ERROR_BREAK, flk::pcap_next_ex(p.get(), &header, &data));
         ASSERT_EQ(0, pcap_sendpacket(out.get(), frame.data(), static_cast<int>(frame.size())));
-        EXPECT_EQ(std::vector<Frame>{frame}, Read(p.get(), milliseconds(ours ? 1500 : 300)));
+        EXPECT_EQ(std::vector<Frame>{frame},
+                  CVethRig::Read(p.get(), milliseconds(ours ? 1500 : 300)));
         if (!ours) continue;
 
         ASSERT_TRUE(CVethRig::Sh("ip -n " + m_rig->Namespace(ESide::A) + " link delete dev " +
@@ -155,7 +145,7 @@ TEST_F(SendReceiveNetTest, SingleFramesReplyDetectionAndABulkJobWholeThroughAFul
     corrupt.m_pBuffer[87] ^= 0x10;
     EXPECT_FALSE(CNetworkHelper::SendOnePacket(ours.get(), corrupt, true)) << "checked: refused";
     EXPECT_TRUE(CNetworkHelper::SendOnePacket(ours.get(), corrupt, false)) << "unchecked: sent";
-    const std::vector<Frame> frames = Read(in.get(), milliseconds(500));
+    const std::vector<Frame> frames = CVethRig::Read(in.get(), milliseconds(500));
     ASSERT_EQ(4u, frames.size()) << "the refused frame stays at home";
     // The 88-byte frame of "abc", frame 1, packet 0, zero padding: checksum at 84.
     EXPECT_EQ(Frame({0xf4, 0xbc, 0xba, 0xcb}), Frame(frames[0].begin() + 84, frames[0].end()));

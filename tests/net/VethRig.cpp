@@ -91,3 +91,14 @@ PcapHandle CVethRig::Open(ESide side, bool ours, int timeoutMs, std::string inte
     });
     return PcapHandle(p, &flk::pcap_close);
 }
+
+std::vector<Frame> CVethRig::Read(pcap_t* p, std::chrono::milliseconds span) {
+    std::vector<Frame> frames;
+    for (const auto end = std::chrono::steady_clock::now() + span;
+         std::chrono::steady_clock::now() < end;) {
+        pcap_pkthdr* h = nullptr;
+        const u_char* data = nullptr;
+        if (flk::pcap_next_ex(p, &h, &data) == 1) frames.emplace_back(data, data + h->caplen);
+    }
+    return frames;
+}

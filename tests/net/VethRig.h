@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 
+#include <chrono>
 #include <future>
 #include <memory>
 #include <stdexcept>
@@ -51,6 +52,9 @@ public:
     // empty): ours is opened through the library's layer ("rpcap://IF", promiscuous, 1496-byte
     // snap length), plain as a host would with libpcap alone (blocking, default buffer).
     PcapHandle Open(ESide side, bool ours, int timeoutMs = 10, std::string interface = "");
+
+    // The frames a handle delivers within `span`, read through the library's timed read.
+    static std::vector<Frame> Read(pcap_t* p, std::chrono::milliseconds span);
 
 private:
     CVethRig() = default;

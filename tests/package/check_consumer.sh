@@ -5,8 +5,7 @@
 # tool starts from that prefix, that every installed header compiles on its own without touching
 # the host's translation unit, and that the guide's example builds.
 set -euo pipefail
-build_dir=$1
-src_dir=$2
+build_dir=$1 src_dir=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset LD_LIBRARY_PATH
@@ -15,9 +14,7 @@ prefix="$work/opt/ferrolink"
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 
 # Installed programs find the library through their run path.
-if [ -x "$prefix/bin/ferrolink" ]; then
-  "$prefix/bin/ferrolink" --help >/dev/null
-fi
+[ ! -x "$prefix/bin/ferrolink" ] || "$prefix/bin/ferrolink" --help >/dev/null
 test -f "$prefix/share/ferrolink/ferrolink.lua"
 
 # CMake: find_package with CMAKE_PREFIX_PATH.

@@ -1,8 +1,8 @@
 // A host program written from the library's classes alone, built against the installed package:
-// sends a print job filled through the four members the bulk send reads, offers a status reply to
-// an awaited-reply descriptor and asks it where to resume, and reads a frame back through the
-// capture-file source. It needs no privileges and no network: the job goes to a capture handle
-// that sends nowhere.
+// sends a print job filled through the four members the bulk send reads and reads a frame back
+// through the capture-file source. (The awaited reply is the integration guide's example's, which
+// is linked against the package too.) It needs no privileges and no network: the job goes to a
+// capture handle that sends nowhere.
 #include <pcap/pcap.h>
 
 #include <cstdio>
@@ -12,8 +12,6 @@
 
 #include <ferrolink/adapter/PCapOpen_CapFile.h>
 #include <ferrolink/protocol/NetworkHelper.h>
-#include <ferrolink/reply/SWaitCheckParam.h>
-#include <ferrolink/reply/WaitReceivePacket.h>
 #include <ferrolink/transmit/Ferrolink.h>
 
 int Fail(int code, const char* what) {
@@ -35,23 +33,6 @@ int main(int argc, char** argv) {
     const bool sent = FLK_SendPrintData(nowhere, &job, 7);
     pcap_close(nowhere);
     if (!sent) return Fail(4, "a job filled through its four members was refused");
-
-    // An awaited status reply: the board lost a frame and asks for a resend from packet 2.
-    const auto statusSymbol = static_cast<MacDataSymbolType>(0x0101);
-    // Big-endian words: error bit 1 (a frame was lost), resend from packet 2, highest held 5.
-    unsigned char words[56] = {0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 5};
-    SBufferData<unsigned char> reply;
-    if (!CNetworkHelper::PreparePacket(statusSymbol, 7, 0, words, sizeof words, sizeof words,
-                                       PaddingValue_Zero, reply))
-        return Fail(5, "reply not built");
-    CWaitReceivePacket awaited(statusSymbol, 1);
-    awaited.SetFrameData(statusSymbol, reply);
-    if (!awaited.WaitOne(0, nullptr)) return Fail(6, "the descriptor was not set");
-    SWaitCheckParam status(true);
-    if (!status.ParseInfo(awaited.m_packetData.PacketData())) return Fail(7, "reply not parsed");
-    if (!status.ExistError_Resend() || status.GetFrameIndexOfResend() != 2)
-        return Fail(8, "reply read wrongly");
-    job.m_startPacketIndex = status.GetFrameIndexOfResend();
 
     // The capture-file source reads back a frame that a capture file holds.
     SBufferData<unsigned char> frame;
@@ -78,7 +59,6 @@ int main(int argc, char** argv) {
     file.ClosePCap();
     std::remove(path.c_str());
 
-    std::printf("consumer: bulk send, awaited reply (resend from %d) and capture file\n",
-                job.m_startPacketIndex);
+    std::printf("consumer: bulk send and capture file\n");
     return 0;
 }

@@ -26,23 +26,12 @@ cp "$work/build/host.exe" "$prefix/bin/"
 out=$work/$mode.out
 
 case $mode in
-  npcap-missing)
-    set +e
-    WINEDLLOVERRIDES="wpcap=" "$run" "$prefix/bin/host.exe" >"$out" 2>&1
-    status=$?
-    set -e
-    cat "$out"
-    [ $status -eq 3 ] || { echo "host ended with $status, not 3 (no devices)"; exit 1; }
-    grep -q "Npcap is not installed" "$out" || { echo "no Npcap text in the records"; exit 1; }
-    ;;
-  wine-wpcap)
-    set +e
-    unshare -n "$run" "$prefix/bin/host.exe" >"$out" 2>&1
-    status=$?
-    set -e
-    cat "$out"
-    [ $status -eq 0 ] || { echo "host ended with $status: no adapter listed"; exit 1; }
-    grep -q "^host: device " "$out" || { echo "no device line"; exit 1; }
-    ;;
+  npcap-missing) want=3 line="Npcap is not installed" runner=(env WINEDLLOVERRIDES=wpcap= "$run") ;;
+  wine-wpcap) want=0 line="^host: device " runner=(unshare -n "$run") ;;
   *) echo "unknown mode $mode"; exit 2 ;;
 esac
+status=0
+"${runner[@]}" "$prefix/bin/host.exe" >"$out" 2>&1 || status=$?
+cat "$out"
+[ $status -eq $want ] || { echo "host ended with $status, not $want"; exit 1; }
+grep -q "$line" "$out" || { echo "no \"$line\" in the host's output"; exit 1; }
