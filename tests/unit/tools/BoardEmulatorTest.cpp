@@ -100,23 +100,17 @@ protected:
         CBoardEmulator::Clock::time_point{} + std::chrono::hours(1);
 };
 
-TEST_F(BoardEmulatorTest, CorruptFrameIsCountedAndReportedWithTheLoss) {
+// Whether a corrupt frame is kept out of the band shows end to end (bands byte-exact through
+// corruption); here what only the board's own reports and counters show.
+TEST_F(BoardEmulatorTest, DamagedFramesAreCountedAndNotAnsweredAndSetTheChecksumBit) {
     Make();
-    Offer(kSymbolPrintData, 2, 0, {}, 1);
-    Offer(kSymbolPrintData, 2, 1, {}, 2, 30);
-    Offer(kSymbolPrintData, 2, 1, {}, 2, 0);  // another board's frame is not ours to judge
-    Offer(kSymbolEndOfBand, 2, 1, {2, 120, 60});
-    const SWaitCheckParam reply = LastReply();
-    EXPECT_TRUE(reply.m_b0_Re_Frame_Ver_Err && reply.m_b1_Re_Frame_Lose_Err);
-    EXPECT_EQ(1, reply.GetFrameIndexOfResend());
-    const SEmulatorStatistics s = m_board->Statistics();
-    EXPECT_EQ(std::make_tuple(1u, 1u, 3u),
-              std::make_tuple(s.m_checksumErrors, s.m_lossesDetected, s.m_framesReceived));
-
-    // A length field that claims more than arrived is a damaged frame, not a read past the end.
-    Offer(kSymbolStatusQuery, 0, 2, {}, 0, 12);  // frameLength 0x0158
+    Offer(kSymbolPrintData, 2, 0, {}, 2, 0);     // another board's frame is not ours to judge
+    Offer(kSymbolStatusQuery, 0, 1, {}, 0, 12);  // frameLength 0x0158: more than arrived
+    Offer(kSymbolPrintData, 2, 0, {}, 2, 30);
     EXPECT_EQ(2u, m_board->Statistics().m_checksumErrors);
-    EXPECT_EQ(1u, m_sent.size()) << "a damaged command is not answered";
+    EXPECT_TRUE(m_sent.empty()) << "a damaged command is not answered";
+    Offer(kSymbolEndOfBand, 2, 2, {2, 60, 60});
+    EXPECT_TRUE(LastReply().m_b0_Re_Frame_Ver_Err);
 }
 
 TEST_F(BoardEmulatorTest, RequestedErrorsAndAFullMemoryStayUntilReset) {
