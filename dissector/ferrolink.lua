@@ -1,13 +1,17 @@
 -- Wireshark dissector for the board frame (docs/board-protocol.md): the header fields by their
 -- own names (frameLength, dataSymbol, frameIndex, packetIndex), the data area, the checksum, and
 -- what the technician reads: the status of the board's replies and reports (error bits, resend
--- index, current maximum, version, band words), the commands' arguments, and each command paired
--- with its reply and the response time.
+-- index, current maximum, version, band words), the commands' arguments, each command paired
+-- with its reply and the response time, print frames sent again marked as resent, and a
+-- statistics tap per band (tshark -z ferrolink,bands[,FILTER]).
 --
--- frameLength stands where Ethernet keeps an 802.3 length (and counts the whole frame, so
--- Ethernet flags it as too long): the Ethernet layer stays as Wireshark decodes it, and this
--- dissector runs after it, on frames to or from the PC's protocol MAC.
--- Use: wireshark -X lua_script:dissector/ferrolink.lua   (or copy it to the plugins folder)
+-- frameLength stands where Ethernet keeps an 802.3 length (and counts the whole frame), so left
+-- to itself Ethernet would hand the frame to an LLC layer that calls every board frame
+-- malformed. The dissector is a heuristic of the Ethernet layer instead: it takes frames to or
+-- from the PC's protocol MAC before Ethernet guesses, and shows the Ethernet addresses under
+-- their usual names (eth.dst, eth.src, eth.addr) itself.
+-- Use: wireshark -X lua_script:dissector/ferrolink.lua, or put it in a Lua plugin folder
+-- (the Debian package puts it in Wireshark's global one, where it loads by itself).
 
 local board = Proto("ferrolink", "Ferrolink board frame")
 
@@ -43,6 +47,10 @@ local error_bits = {
 }
 
 local f = board.fields
+-- The Ethernet layer's own names: the heuristic takes the frame before Ethernet adds them.
+f.eth_dst = ProtoField.ether("eth.dst", "Destination")
+f.eth_src = ProtoField.ether("eth.src", "Source")
+f.eth_addr = ProtoField.ether("eth.addr", "Address")
 f.frame_length = ProtoField.uint16("ferrolink.frame_length", "frameLength", base.DEC)
 f.data_symbol = ProtoField.uint16("ferrolink.data_symbol", "dataSymbol", base.HEX, symbols)
 f.frame_index = ProtoField.uint32("ferrolink.frame_index", "frameIndex (band)", base.DEC)
@@ -81,6 +89,7 @@ f.sequence_answered = ProtoField.uint32("ferrolink.status.sequence_answered",
 f.response_in = ProtoField.framenum("ferrolink.response_in", "Response in", base.NONE)
 f.response_to = ProtoField.framenum("ferrolink.response_to", "Response to", base.NONE)
 f.response_time = ProtoField.relative_time("ferrolink.response_time", "Response time")
+f.first_sent = ProtoField.framenum("ferrolink.analysis.first_sent", "First sent in", base.NONE)
 
 local e_checksum = ProtoExpert.new("ferrolink.checksum.bad", "Bad checksum", expert.group.CHECKSUM,
   expert.severity.ERROR)
@@ -93,13 +102,20 @@ local e_resend = ProtoExpert.new("ferrolink.status.resend", "The board asks for 
   expert.group.SEQUENCE, expert.severity.WARN)
 local e_unanswered = ProtoExpert.new("ferrolink.response_missing", "No reply to this command",
   expert.group.SEQUENCE, expert.severity.NOTE)
-board.experts = { e_checksum, e_length, e_fatal, e_resend, e_unanswered }
+-- As TCP marks a retransmission: a print frame for a band and packet this capture already
+-- carried since the last Reset (the board asked for it again, or the host resent unasked).
+local e_resent = ProtoExpert.new("ferrolink.analysis.resent", "Resent print frame",
+  expert.group.SEQUENCE, expert.severity.NOTE)
+board.experts = { e_checksum, e_length, e_fatal, e_resend, e_unanswered, e_resent }
 
 -- Commands and replies of the capture, keyed by frameIndex and sequence: {command frame number,
 -- its time, reply frame number}. Filled on the first pass; a second pass (or the GUI) also links
 -- the command to its reply.
 local exchanges = {}
-function board.init() exchanges = {} end
+-- Print frames by "band:packet" -> the frame that first carried it since the last Reset, and
+-- frame number -> that first frame for each resent one (so every pass shows the same).
+local first_sent, resent = {}, {}
+function board.init() exchanges, first_sent, resent = {}, {}, {} end
 
 local function word_sum(tvb, words)
   local sum = 0
@@ -170,17 +186,38 @@ local function pair(tree, pinfo, key, symbol)
   end
 end
 
-function board.dissector(tvb, pinfo, tree)
-  if tvb:len() < 28 then return 0 end
-  local dst = tostring(tvb(0, 6):ether())
-  local src = tostring(tvb(6, 6):ether())
-  if dst ~= PC_MAC and src ~= PC_MAC then return 0 end
+-- Marks a good print frame whose band and packet were carried before; a Reset starts a new
+-- job, whose bands count afresh.
+local function analyse_resend(tree, pinfo, symbol, key)
+  if not pinfo.visited then
+    if symbol == S_RESET then
+      first_sent = {}
+    elseif symbol == S_PRINT then
+      if first_sent[key] then resent[pinfo.number] = first_sent[key] else first_sent[key] = pinfo.number end
+    end
+  end
+  local first = resent[pinfo.number]
+  if symbol == S_PRINT and first then
+    tree:add(f.first_sent, first):set_generated()
+    tree:add_proto_expert_info(e_resent, string.format("Resent print frame (first sent in frame %d)", first))
+    return true
+  end
+  return false
+end
+
+local function dissect(tvb, pinfo, tree)
   pinfo.cols.protocol = "FERROLINK"
   local length = tvb(12, 2):uint()
   local symbol = tvb(14, 2):uint()
   local frame_index = tvb(16, 4):uint()
   local packet_index = tvb(20, 4):uint()
   local t = tree:add(board, tvb(), "Ferrolink board frame")
+  local eth = t:add(tvb(0, 14), string.format("Ethernet, Src: %s, Dst: %s", tostring(tvb(6, 6):ether()),
+    tostring(tvb(0, 6):ether())))
+  eth:add(f.eth_dst, tvb(0, 6))
+  eth:add(f.eth_src, tvb(6, 6))
+  eth:add(f.eth_addr, tvb(0, 6)):set_hidden()
+  eth:add(f.eth_addr, tvb(6, 6)):set_hidden()
   local length_item = t:add(f.frame_length, tvb(12, 2))
   t:add(f.data_symbol, tvb(14, 2))
   t:add(f.frame_index, tvb(16, 4))
@@ -220,9 +257,10 @@ function board.dissector(tvb, pinfo, tree)
   end
   if detail then info = info .. ": " .. detail end
   if good then
-    if is_command(symbol) or symbol == S_REPLY then
-      pair(t, pinfo, frame_index .. ":" .. packet_index, symbol)
-    end
+    local key = frame_index .. ":" .. packet_index
+    if is_command(symbol) or symbol == S_REPLY then pair(t, pinfo, key, symbol) end
+    -- A damaged frame's header cannot be trusted: it neither counts as sent nor as resent.
+    if analyse_resend(t, pinfo, symbol, key) then info = info .. " [RESENT]" end
   else
     info = info .. " [BAD CHECKSUM]"
   end
@@ -230,6 +268,93 @@ function board.dissector(tvb, pinfo, tree)
   return tvb:len()
 end
 
--- After Ethernet (and whatever it makes of the bytes after an 802.3 length), so that the
--- Ethernet layer is what it is without this dissector.
-register_postdissector(board)
+-- A board frame: the PC's protocol MAC on either side (the board's first MAC byte varies, and a
+-- frame damaged on the way may carry a damaged board address), a length where Ethernet II keeps
+-- its type, and room for the header and checksum.
+local function heuristic(tvb, pinfo, tree)
+  if tvb:len() < 28 or tvb(12, 2):uint() >= 0x0600 then return false end
+  local dst = tostring(tvb(0, 6):ether())
+  local src = tostring(tvb(6, 6):ether())
+  if dst ~= PC_MAC and src ~= PC_MAC then return false end
+  dissect(tvb, pinfo, tree)
+  return true
+end
+
+board.dissector = function(tvb, pinfo, tree)
+  if not heuristic(tvb, pinfo, tree) then return 0 end
+  return tvb:len()
+end
+board:register_heuristic("eth", heuristic)
+
+-- What the statistics read of each frame; Wireshark wants these made before any tap exists.
+local get = {}
+for _, name in ipairs({ "ferrolink.data_symbol", "ferrolink.frame_index", "ferrolink.checksum.status",
+                        "ferrolink.analysis.first_sent", "ferrolink.response_time" }) do
+  get[name] = Field.new(name)
+end
+
+-- tshark -q -z ferrolink,bands[,FILTER]: per band the print frames, those resent, the frames
+-- that failed their checksum (by the band their header names) and the board's reply times.
+local function band_statistics(argument)
+  local filter = argument:match("^ferrolink,bands,(.+)$")
+  local bands = {}
+  local tap = Listener.new("frame", filter and ("ferrolink && (" .. filter .. ")") or "ferrolink")
+  function tap.reset() bands = {} end
+  -- Only what is counted makes a row: commands to "any" band leave none.
+  local function row_of(band)
+    bands[band] = bands[band] or { frames = 0, resent = 0, bad = 0, replies = 0, sum = 0 }
+    return bands[band]
+  end
+  function tap.packet()
+    local band = get["ferrolink.frame_index"]()
+    if not band then return end
+    band = band.value
+    local status = get["ferrolink.checksum.status"]()
+    if status and status.value == 0 then
+      local row = row_of(band)
+      row.bad = row.bad + 1
+      return
+    end
+    if get["ferrolink.data_symbol"]().value == S_PRINT then
+      local row = row_of(band)
+      row.frames = row.frames + 1
+      if get["ferrolink.analysis.first_sent"]() then row.resent = row.resent + 1 end
+    end
+    local time = get["ferrolink.response_time"]()
+    if time then
+      local row = row_of(band)
+      local ms = time.value:tonumber() * 1000
+      row.replies = row.replies + 1
+      row.sum = row.sum + ms
+      row.min = math.min(row.min or ms, ms)
+      row.max = math.max(row.max or ms, ms)
+    end
+  end
+  function tap.draw()
+    local order = {}
+    for band in pairs(bands) do order[#order + 1] = band end
+    table.sort(order)
+    local rule = string.rep("=", 79)
+    print(rule)
+    print("Ferrolink bands: print frames, resent, bad checksums, reply times (ms)")
+    print("Filter: " .. (filter or "none"))
+    print(string.format("%10s %10s %8s %8s %8s %10s %10s %10s", "Band", "Frames", "Resent",
+      "BadSum", "Replies", "Min", "Avg", "Max"))
+    local total = { frames = 0, resent = 0, bad = 0, replies = 0 }
+    local function times(row)
+      if row.replies == 0 then return "-", "-", "-" end
+      return string.format("%.3f", row.min), string.format("%.3f", row.sum / row.replies),
+        string.format("%.3f", row.max)
+    end
+    for _, band in ipairs(order) do
+      local row = bands[band]
+      print(string.format("%10d %10d %8d %8d %8d %10s %10s %10s", band, row.frames, row.resent,
+        row.bad, row.replies, times(row)))
+      for k in pairs(total) do total[k] = total[k] + row[k] end
+    end
+    print(string.format("%10s %10d %8d %8d %8d", "all", total.frames, total.resent, total.bad,
+      total.replies))
+    print(rule)
+  end
+end
+register_stat_cmd_arg("ferrolink,bands", band_statistics)

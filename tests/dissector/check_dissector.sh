@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Feeds captures made here to tshark with the dissector loaded and checks the decoded fields one
-# by one: the Ethernet layer as without the dissector, the header by its own names, a bad
-# checksum (expert info and Info column), a command's arguments, a status reply's error bits,
-# indices, version and band words, and the pairing of command and reply with the response time.
+# by one: the Ethernet addresses with no LLC layer after them, the header by its own names, a bad
+# checksum (its one expert error and the Info column), a command's arguments, a status reply's
+# error bits, indices, version and band words, the pairing of command and reply with the
+# response time, a resent print frame (and none after a Reset), the expert summary, the
+# per-band statistics tap and the fields in an I/O graph's columns (io,stat as the docs show it).
 # Exits 77 (skipped) without tshark.
 set -euo pipefail
 lua=$1
@@ -26,47 +28,66 @@ end_of_band = frame(BOARD, PC, 0x10, 3, 5, (2, 100, 60))
 reply = frame(PC, BOARD, 0x0101, 3, 5, (0x00000103, 1, 0, 0x00010002, 3, 1, 7, 5))
 set_errors = frame(BOARD, PC, 0x13, 0, 6, (0x0004,))
 report = frame(PC, BOARD, 3, 3, 42, (0x4, 2, 1, 0x00010002, 3, 2, 7, 6))
+reset = frame(BOARD, PC, 0x12, 0, 7)
 with open(sys.argv[1], 'wb') as out:
     out.write(struct.pack('<IHHiIII', 0xa1b2c3d4, 2, 4, 0, 0, 65535, 1))
+    # The print frame again (resent), a Reset, and again (a new job: not resent).
     for usec, f in ((0, good), (100, bad), (1000, end_of_band), (3500, reply), (5000, set_errors),
-                    (9000, report)):
+                    (9000, report), (10000, good), (11000, reset), (12000, good)):
         out.write(struct.pack('<IIII', 1700000000, usec, len(f), len(f)) + f)
 PY
 failures=0
-shark() { tshark -2 -X "lua_script:$lua" -r "$work/board.pcap" -T fields "$@" 2>/dev/null; }
+shark() { tshark -2 -X "lua_script:$lua" -r "$work/board.pcap" "$@" 2>/dev/null; }
 # differ NAME GOT EXPECTED: counts a failure, showing both, when they differ.
 differ() { [ "$2" = "$3" ] || { printf 'dissector: %s differ:\n%s\nexpected:\n%s\n' "$@"; failures=$((failures + 1)); }; }
 # check NAME FIELDS EXPECTED: one line per frame, fields separated by '|'.
 check() {
   local args=()
   for field in $2; do args+=(-e "$field"); done
-  differ "$1" "$(shark -E separator='|' -E occurrence=f "${args[@]}")" "$3"
+  differ "$1" "$(shark -T fields -E separator='|' -E occurrence=f "${args[@]}")" "$3"
 }
-check "Ethernet layer" "eth.dst eth.src eth.len" \
-'12:34:56:78:9a:bc|7b:23:fc:98:10:99|88
-12:34:56:78:9a:bc|7b:23:fc:98:10:99|88
-12:34:56:78:9a:bc|7b:23:fc:98:10:99|88
-7b:23:fc:98:10:99|12:34:56:78:9a:bc|88
-12:34:56:78:9a:bc|7b:23:fc:98:10:99|88
-7b:23:fc:98:10:99|12:34:56:78:9a:bc|88'
+check "Ethernet layer" "frame.protocols eth.dst eth.src" \
+'eth:ferrolink|12:34:56:78:9a:bc|7b:23:fc:98:10:99
+eth:ferrolink|12:34:56:78:9a:bc|7b:23:fc:98:10:99
+eth:ferrolink|12:34:56:78:9a:bc|7b:23:fc:98:10:99
+eth:ferrolink|7b:23:fc:98:10:99|12:34:56:78:9a:bc
+eth:ferrolink|12:34:56:78:9a:bc|7b:23:fc:98:10:99
+eth:ferrolink|7b:23:fc:98:10:99|12:34:56:78:9a:bc
+eth:ferrolink|12:34:56:78:9a:bc|7b:23:fc:98:10:99
+eth:ferrolink|12:34:56:78:9a:bc|7b:23:fc:98:10:99
+eth:ferrolink|12:34:56:78:9a:bc|7b:23:fc:98:10:99'
 check "header" "ferrolink.frame_length ferrolink.data_symbol ferrolink.frame_index ferrolink.packet_index ferrolink.checksum ferrolink.checksum.status" \
 '88|0x0000|1|0|0xf4bcbacb|1
 88|0x0000|1|0|0xf5bcbacb|0
 88|0x0010|3|5|0x561f1d12|1
 88|0x0101|3|5|0x1d715459|1
 88|0x0013|0|6|0x561f1daf|1
-88|0x0003|3|42|0x1d71562d|1'
+88|0x0003|3|42|0x1d71562d|1
+88|0x0000|1|0|0xf4bcbacb|1
+88|0x0012|0|7|0x561f1db3|1
+88|0x0000|1|0|0xf4bcbacb|1'
 # Expert info: the frames that carry each (a command without a reply only in two passes).
-for expert in ferrolink.checksum.bad:2 ferrolink.status.resend:4 ferrolink.response_missing:5 \
-              ferrolink.status.fatal:6; do
-  differ "frames with ${expert%%:*}" "$(shark -Y "${expert%%:*}" -e frame.number)" "${expert##*:}"
+for expert in ferrolink.checksum.bad:2 ferrolink.status.resend:4 ferrolink.response_missing:5,8 \
+              ferrolink.status.fatal:6 ferrolink.analysis.resent:7; do
+  differ "frames with ${expert%%:*}" "$(shark -T fields -Y "${expert%%:*}" -e frame.number | paste -sd,)" \
+    "${expert##*:}"
 done
+# The whole expert view: real findings only, one error for the one bad checksum, nothing malformed.
+differ "expert summary" "$(shark -q -z expert | grep -E '^ +[0-9]+ ')" \
+'           1   Checksum          FERROLINK  Bad checksum
+           1   Response          FERROLINK  The board reports a fatal error
+           1   Sequence          FERROLINK  The board asks for a resend
+           2   Sequence          FERROLINK  No reply to this command
+           1   Sequence          FERROLINK  Resent print frame (first sent in frame 1)'
 check "EndOfBand and SetErrors arguments" "ferrolink.sequence ferrolink.end_of_band.packets ferrolink.end_of_band.band_bytes ferrolink.end_of_band.packet_size ferrolink.set_errors.bits" \
 '||||
 ||||
 5|2|100|60|
 5||||
 6||||0x00000004
+||||
+||||
+7||||
 ||||'
 check "status" "ferrolink.status.error ferrolink.status.error.b0_re_frame_ver_err ferrolink.status.error.b1_re_frame_lose_err ferrolink.status.error.b2_l2_wr_ddr2_over ferrolink.status.error.b8_hb_fiber_redata_zhentou ferrolink.status.resend_index ferrolink.status.current_maximum ferrolink.status.version_high ferrolink.status.version_low ferrolink.status.band ferrolink.status.packets_held ferrolink.status.bands_completed ferrolink.status.sequence_answered ferrolink.report_number" \
 '|||||||||||||
@@ -74,20 +95,41 @@ check "status" "ferrolink.status.error ferrolink.status.error.b0_re_frame_ver_er
 |||||||||||||
 0x00000103|1|1|0|1|1|0|1|2|3|1|7|5|
 |||||||||||||
-0x00000004|0|0|1|0|2|1|1|2|3|2|7|6|42'
-check "pairing" "ferrolink.response_in ferrolink.response_to ferrolink.response_time" \
-'||
-||
-4||
-|3|0.002500000
-||
-||'
+0x00000004|0|0|1|0|2|1|1|2|3|2|7|6|42
+|||||||||||||
+|||||||||||||
+|||||||||||||'
+check "pairing and resends" "ferrolink.response_in ferrolink.response_to ferrolink.response_time ferrolink.analysis.first_sent" \
+'|||
+|||
+4|||
+|3|0.002500000|
+|||
+|||
+|||1
+|||
+|||'
 check "Info column" "_ws.col.Info" \
 'PrintData band 1, packet 0
 PrintData band 1, packet 0 [BAD CHECKSUM]
 EndOfBand band 3, seq 5: 2 packets, 100 bytes, packet size 60
 StatusReply band 3, seq 5: errors b0,b1,b8, resend 1, current max 0, version 1.2
 SetErrors band 0, seq 6: bits 0x0004
-AutoReport 42, band 3: errors b2, resend 2, current max 1, version 1.2'
+AutoReport 42, band 3: errors b2, resend 2, current max 1, version 1.2
+PrintData band 1, packet 0 [RESENT]
+Reset band 0, seq 7
+PrintData band 1, packet 0'
+# The statistics tap, whole and with a filter.
+differ "band statistics" "$(shark -q -z ferrolink,bands | grep -E '^ +([0-9]+|all) ')" \
+'         1          3        1        1        0          -          -          -
+         3          0        0        0        1      2.500      2.500      2.500
+       all          3        1        1        1'
+differ "band statistics, filtered" "$(shark -q -z ferrolink,bands,ferrolink.frame_index==1 | grep -E '^ +([0-9]+|all) ')" \
+'         1          3        1        1        0          -          -          -
+       all          3        1        1        0'
+# The I/O graph's columns as docs/ferrolink-tool.md gives them: resent frames, the average reply
+# time, print frames and their bytes.
+differ "I/O graph columns" "$(shark -q -z io,stat,0,'COUNT(ferrolink.analysis.resent)ferrolink.analysis.resent','AVG(ferrolink.response_time)ferrolink.response_time','ferrolink.data_symbol == 0' | grep '<>')" \
+'| 0.000 <> 0.012 |     1 | 0.002500 |      4 |   352 |             |'
 [ "$failures" -eq 0 ] || exit 1
-echo "dissector: Ethernet layer, fields, expert info and pairing decoded as expected"
+echo "dissector: Ethernet layer, fields, expert info, pairing, resends, statistics and I/O graph columns decoded as expected"
