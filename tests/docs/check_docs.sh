@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Runs what README.md and docs/*.md show, so the documentation cannot drift from the code:
+#   ```cpp checked / ```c checked   a complete program: built with warnings as errors against the
+#                                   build installed into a scratch prefix (pkg-config), then run
+#   ```cmake checked                a complete CMakeLists.txt: configured and built against that
+#                                   prefix, beside the file's last checked C++ program as host.cpp
+#   ```sh checked                   run by bash -e in a folder holding host.cpp, capture.pcap
+#                                   (board frames) and the source's dissector/, with the prefix's
+#                                   bin/ on PATH and its pkg-config files found
+# Snippets without the word "checked" (output, commands that need root or a board) are left alone.
+# Then the man pages: every long option a tool's --help gives is in its page's source.
+set -euo pipefail
+build_dir=$1 src_dir=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+unset LD_LIBRARY_PATH
+prefix=$work/prefix
+cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+export PATH="$prefix/bin:$PATH" PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+flags() { pkg-config --cflags --libs ferrolink; echo "-Wl,-rpath,$prefix/lib"; }
+
+# One file per snippet: NNN.LANG, and NNN.where naming its file and line.
+python3 - "$work/snippets" "$src_dir" README.md "$src_dir"/docs/*.md <<'PY'
+import os, re, sys
+out, root = sys.argv[1], sys.argv[2]
+os.makedirs(out)
+n = 0
+for path in sys.argv[3:]:
+    name = os.path.relpath(os.path.join(root, path), root)
+    lines = open(os.path.join(root, path), encoding='utf-8').read().split('\n')
+    i = 0
+    while i < len(lines):
+        m = re.match(r'^```(\w+)\s+checked\s*$', lines[i])
+        if m:
+            end = lines.index('```', i + 1)
+            n += 1
+            with open(f'{out}/{n:03d}.{m.group(1)}', 'w') as f:
+                f.write('\n'.join(lines[i + 1:end]) + '\n')
+            with open(f'{out}/{n:03d}.where', 'w') as f:
+                f.write(f'{name}:{i + 1}')
+            i = end
+        i += 1
+PY
+
+mkdir "$work/run"
+python3 "$src_dir/tests/dissector/board_capture.py" "$work/run/capture.pcap"
+ln -s "$src_dir/dissector" "$work/run/dissector"
+failures=0 count=0
+for snippet in "$work"/snippets/*.*; do
+  case $snippet in *.where) continue ;; esac
+  where=$(cat "${snippet%.*}.where") lang=${snippet##*.} log=$work/log
+  count=$((count + 1))
+  ok=1
+  case $lang in
+    cpp)
+      cp "$snippet" "$work/run/host.cpp"
+      # shellcheck disable=SC2046
+      c++ -std=c++17 -Wall -Wextra -Wpedantic -Werror -o "$work/run/host" "$snippet" $(flags) >"$log" 2>&1 &&
+        (cd "$work/run" && timeout 60 ./host) >>"$log" 2>&1 || ok=0 ;;
+    c)
+      # shellcheck disable=SC2046
+      cc -std=c11 -Wall -Wextra -Wpedantic -Werror -x c -o "$work/run/host-c" "$snippet" $(flags) >"$log" 2>&1 &&
+        (cd "$work/run" && timeout 60 ./host-c) >>"$log" 2>&1 || ok=0 ;;
+    cmake)
+      rm -rf "$work/cmake" && mkdir "$work/cmake" && cp "$snippet" "$work/cmake/CMakeLists.txt"
+      [ ! -f "$work/run/host.cpp" ] || cp "$work/run/host.cpp" "$work/cmake/"
+      cmake -S "$work/cmake" -B "$work/cmake/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$log" 2>&1 &&
+        cmake --build "$work/cmake/build" >>"$log" 2>&1 || ok=0 ;;
+    sh)
+      (cd "$work/run" && timeout 120 bash -euo pipefail "$snippet") >"$log" 2>&1 || ok=0 ;;
+    *)
+      echo "docs: $where: no way to check a '$lang' snippet" >"$log"; ok=0 ;;
+  esac
+  if [ "$ok" = 1 ]; then
+    echo "docs: $where ($lang) ok"
+  else
+    echo "docs: $where ($lang) failed:"; sed 's/^/    /' "$log"
+    failures=$((failures + 1))
+  fi
+done
+[ "$count" -gt 0 ] || { echo "docs: no snippet marked 'checked' found" >&2; exit 1; }
+
+# man page sources against the options the tools take: TOOL PAGE [COMMAND...]
+options_missing() {
+  local tool=$1 page=$2; shift 2
+  [ -f "$src_dir/$page" ] || { echo "docs: $page not written yet: its options are not checked"; return 0; }
+  for command in "" "$@"; do
+    # shellcheck disable=SC2086
+    for option in $("$tool" $command --help | grep -oE -- '--[a-z][a-z0-9-]+' | sort -u); do
+      grep -qF -- "\\$option" "$src_dir/$page" || grep -qF -- "$option" "$src_dir/$page" || {
+        echo "docs: $page lacks $option of '$(basename "$tool") $command --help'"
+        failures=$((failures + 1))
+      }
+    done
+  done
+}
+tools=$build_dir/tools
+commands=$("$tools/ferrolink/ferrolink" --help | sed -n '/^Subcommands:/,$p' | awk 'NR > 1 && NF { print $1 }')
+# shellcheck disable=SC2086
+options_missing "$tools/ferrolink/ferrolink" docs/ferrolink.1.md $commands
+options_missing "$tools/board-sim/ferrolink-board-sim" docs/ferrolink-board-sim.md
+
+[ "$failures" -eq 0 ] || exit 1
+echo "docs: $count snippets built or ran; the man pages name every option"
