@@ -2,12 +2,13 @@
 # Runs what README.md and docs/*.md show, so the documentation cannot drift from the code:
 #   ```cpp checked / ```c checked   a complete program: built with warnings as errors against the
 #                                   build installed into a scratch prefix (pkg-config), then run
+#   ```cpp compiled                 a part of a program (no main): compiled the same way
 #   ```cmake checked                a complete CMakeLists.txt: configured and built against that
-#                                   prefix, beside the file's last checked C++ program as host.cpp
-#   ```sh checked                   run by bash -e in a folder holding host.cpp, capture.pcap
+#                                   prefix, beside the file's first checked C++ program as host.cpp
+#   ```sh checked                   run by bash -e in a folder holding host.cpp (as above), capture.pcap
 #                                   (board frames) and the source's dissector/, with the prefix's
 #                                   bin/ on PATH and its pkg-config files found
-# Snippets without the word "checked" (output, commands that need root or a board) are left alone.
+# Snippets without the word "checked" or "compiled" (output, commands that need root or a board) are left alone.
 # Then the man pages: every long option a tool's --help gives is in its page's source.
 set -euo pipefail
 build_dir=$1 src_dir=$2
@@ -25,38 +26,50 @@ import os, re, sys
 out, root = sys.argv[1], sys.argv[2]
 os.makedirs(out)
 n = 0
-for path in sys.argv[3:]:
+for number, path in enumerate(sys.argv[3:]):
     name = os.path.relpath(os.path.join(root, path), root)
     lines = open(os.path.join(root, path), encoding='utf-8').read().split('\n')
-    i = 0
+    found, i = [], 0
     while i < len(lines):
-        m = re.match(r'^```(\w+)\s+checked\s*$', lines[i])
+        m = re.match(r'^```(\w+)\s+(checked|compiled)\s*$', lines[i])
         if m:
             end = lines.index('```', i + 1)
-            n += 1
-            with open(f'{out}/{n:03d}.{m.group(1)}', 'w') as f:
-                f.write('\n'.join(lines[i + 1:end]) + '\n')
-            with open(f'{out}/{n:03d}.where', 'w') as f:
-                f.write(f'{name}:{i + 1}')
+            kind = m.group(1) + ('-part' if m.group(2) == 'compiled' else '')
+            found.append((kind, i + 1, '\n'.join(lines[i + 1:end]) + '\n'))
             i = end
         i += 1
+    # The file's first complete C++ program is the host.cpp its CMake and shell snippets build.
+    host = next((text for kind, _, text in found if kind == 'cpp'), None)
+    if host:
+        open(f'{out}/host-{number}.cpp', 'w').write(host)
+    for kind, line, text in found:
+        n += 1
+        open(f'{out}/{n:03d}.{kind}', 'w').write(text)
+        open(f'{out}/{n:03d}.where', 'w').write(f'{name}:{line}')
+        if host:
+            open(f'{out}/{n:03d}.host', 'w').write(f'{out}/host-{number}.cpp')
 PY
 
 mkdir "$work/run"
 python3 "$src_dir/tests/dissector/board_capture.py" "$work/run/capture.pcap"
 ln -s "$src_dir/dissector" "$work/run/dissector"
 failures=0 count=0
-for snippet in "$work"/snippets/*.*; do
-  case $snippet in *.where) continue ;; esac
+for snippet in "$work"/snippets/[0-9]*.*; do
+  case $snippet in *.where | *.host) continue ;; esac
   where=$(cat "${snippet%.*}.where") lang=${snippet##*.} log=$work/log
   count=$((count + 1))
   ok=1
+  rm -f "$work/run/host.cpp"
+  [ ! -f "${snippet%.*}.host" ] || cp "$(cat "${snippet%.*}.host")" "$work/run/host.cpp"
   case $lang in
     cpp)
-      cp "$snippet" "$work/run/host.cpp"
       # shellcheck disable=SC2046
       c++ -std=c++17 -Wall -Wextra -Wpedantic -Werror -o "$work/run/host" "$snippet" $(flags) >"$log" 2>&1 &&
         (cd "$work/run" && timeout 60 ./host) >>"$log" 2>&1 || ok=0 ;;
+    cpp-part)
+      # shellcheck disable=SC2046
+      c++ -std=c++17 -Wall -Wextra -Wpedantic -Werror -x c++ -c -o "$work/part.o" "$snippet" \
+        $(pkg-config --cflags ferrolink) >"$log" 2>&1 || ok=0 ;;
     c)
       # shellcheck disable=SC2046
       cc -std=c11 -Wall -Wextra -Wpedantic -Werror -x c -o "$work/run/host-c" "$snippet" $(flags) >"$log" 2>&1 &&
