@@ -199,7 +199,8 @@ local function analyse_resend(tree, pinfo, symbol, key)
   local first = resent[pinfo.number]
   if symbol == S_PRINT and first then
     tree:add(f.first_sent, first):set_generated()
-    tree:add_proto_expert_info(e_resent, string.format("Resent print frame (first sent in frame %d)", first))
+    -- One text for all, so that the expert view counts them on one line.
+    tree:add_proto_expert_info(e_resent)
     return true
   end
   return false

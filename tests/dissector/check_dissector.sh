@@ -54,7 +54,7 @@ differ "expert summary" "$(shark -q -z expert | grep -E '^ +[0-9]+ ')" \
            1   Response          FERROLINK  The board reports a fatal error
            1   Sequence          FERROLINK  The board asks for a resend
            2   Sequence          FERROLINK  No reply to this command
-           1   Sequence          FERROLINK  Resent print frame (first sent in frame 1)'
+           1   Sequence          FERROLINK  Resent print frame'
 check "EndOfBand and SetErrors arguments" "ferrolink.sequence ferrolink.end_of_band.packets ferrolink.end_of_band.band_bytes ferrolink.end_of_band.packet_size ferrolink.set_errors.bits" \
 '||||
 ||||
