@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""Writes a capture of board frames (pcap) to the path given: print data good, bad and resent, an
-EndOfBand and its StatusReply, SetErrors, an AutoReport, a Reset. tests/dissector checks what the
-dissector makes of each frame; tests/docs runs the documentation's tshark commands on it."""
+"""Writes board frames to the pcap file given: print data good, bad and resent, EndOfBand and its
+reply, SetErrors, an AutoReport, a Reset; for the dissector check and the docs' tshark commands."""
 import struct, sys
 PC, BOARD = bytes.fromhex('7b23fc981099'), bytes.fromhex('123456789abc')
 def frame(dst, src, symbol, band, packet, words=(), data=b''):

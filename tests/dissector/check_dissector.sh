@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Feeds captures made here to tshark with the dissector loaded and checks the decoded fields one
-# by one: the Ethernet addresses with no LLC layer after them, the header by its own names, a bad
-# checksum (its one expert error and the Info column), a command's arguments, a status reply's
-# error bits, indices, version and band words, the pairing of command and reply with the
-# response time, a resent print frame (and none after a Reset), the expert summary, the
-# per-band statistics tap and the fields in an I/O graph's columns (io,stat as the docs show it).
+# Feeds board frames to tshark with the dissector and checks field by field: Ethernet with no LLC
+# layer, the header, a bad checksum (one expert error), command arguments, a status reply's bits
+# and words, command-reply pairing with the response time, a resent print frame (none after a
+# Reset), the expert summary, the per-band tap and the I/O graph's columns as the docs give them.
 # Exits 77 (skipped) without tshark.
 set -euo pipefail
 lua=$1

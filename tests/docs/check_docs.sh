@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs what README.md and docs/*.md show, so the documentation cannot drift from the code:
 #   ```cpp checked / ```c checked   a complete program: built with warnings as errors against the
-#                                   build installed into a scratch prefix (pkg-config), then run
-#   ```cpp compiled                 a part of a program (no main): compiled the same way
+#                                   build installed into a scratch prefix (pkg-config), then run;
+#   ```cpp compiled                 a part of a program (no main) is only compiled
 #   ```cmake checked                a complete CMakeLists.txt: configured and built against that
 #                                   prefix, beside the file's first checked C++ program as host.cpp
 #   ```sh checked                   run by bash -e in a folder holding host.cpp (as above), capture.pcap
@@ -20,7 +20,8 @@ cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 export PATH="$prefix/bin:$PATH" PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 flags() { pkg-config --cflags --libs ferrolink; echo "-Wl,-rpath,$prefix/lib"; }
 
-# One file per snippet: NNN.LANG, and NNN.where naming its file and line.
+# One file per snippet: NNN.LANG (-part: compiled only), NNN.where (file:line), NNN.host (the
+# file's first complete C++ program, the host.cpp its CMake and shell snippets build).
 python3 - "$work/snippets" "$src_dir" README.md "$src_dir"/docs/*.md <<'PY'
 import os, re, sys
 out, root = sys.argv[1], sys.argv[2]
@@ -38,7 +39,6 @@ for number, path in enumerate(sys.argv[3:]):
             found.append((kind, i + 1, '\n'.join(lines[i + 1:end]) + '\n'))
             i = end
         i += 1
-    # The file's first complete C++ program is the host.cpp its CMake and shell snippets build.
     host = next((text for kind, _, text in found if kind == 'cpp'), None)
     if host:
         open(f'{out}/host-{number}.cpp', 'w').write(host)
@@ -56,24 +56,18 @@ ln -s "$src_dir/dissector" "$work/run/dissector"
 failures=0 count=0
 for snippet in "$work"/snippets/[0-9]*.*; do
   case $snippet in *.where | *.host) continue ;; esac
-  where=$(cat "${snippet%.*}.where") lang=${snippet##*.} log=$work/log
+  where=$(cat "${snippet%.*}.where") lang=${snippet##*.} log=$work/log ok=1
   count=$((count + 1))
-  ok=1
   rm -f "$work/run/host.cpp"
   [ ! -f "${snippet%.*}.host" ] || cp "$(cat "${snippet%.*}.host")" "$work/run/host.cpp"
   case $lang in
-    cpp)
+    cpp | c | cpp-part)
+      compiler=(c++ -std=c++17 -x c++) run=./host
+      [ "$lang" != c ] || compiler=(cc -std=c11 -x c)
+      [ "$lang" != cpp-part ] || { compiler+=(-c) run=true; }
       # shellcheck disable=SC2046
-      c++ -std=c++17 -Wall -Wextra -Wpedantic -Werror -o "$work/run/host" "$snippet" $(flags) >"$log" 2>&1 &&
-        (cd "$work/run" && timeout 60 ./host) >>"$log" 2>&1 || ok=0 ;;
-    cpp-part)
-      # shellcheck disable=SC2046
-      c++ -std=c++17 -Wall -Wextra -Wpedantic -Werror -x c++ -c -o "$work/part.o" "$snippet" \
-        $(pkg-config --cflags ferrolink) >"$log" 2>&1 || ok=0 ;;
-    c)
-      # shellcheck disable=SC2046
-      cc -std=c11 -Wall -Wextra -Wpedantic -Werror -x c -o "$work/run/host-c" "$snippet" $(flags) >"$log" 2>&1 &&
-        (cd "$work/run" && timeout 60 ./host-c) >>"$log" 2>&1 || ok=0 ;;
+      "${compiler[@]}" -Wall -Wextra -Wpedantic -Werror -o "$work/run/host" "$snippet" $(flags) >"$log" 2>&1 &&
+        (cd "$work/run" && timeout 60 $run) >>"$log" 2>&1 || ok=0 ;;
     cmake)
       rm -rf "$work/cmake" && mkdir "$work/cmake" && cp "$snippet" "$work/cmake/CMakeLists.txt"
       [ ! -f "$work/run/host.cpp" ] || cp "$work/run/host.cpp" "$work/cmake/"
@@ -84,28 +78,22 @@ for snippet in "$work"/snippets/[0-9]*.*; do
     *)
       echo "docs: $where: no way to check a '$lang' snippet" >"$log"; ok=0 ;;
   esac
-  if [ "$ok" = 1 ]; then
-    echo "docs: $where ($lang) ok"
-  else
-    echo "docs: $where ($lang) failed:"; sed 's/^/    /' "$log"
-    failures=$((failures + 1))
-  fi
+  [ "$ok" = 0 ] || { echo "docs: $where ($lang) ok" && continue; }
+  echo "docs: $where ($lang) failed:" && sed 's/^/    /' "$log" && failures=$((failures + 1))
 done
 [ "$count" -gt 0 ] || { echo "docs: no snippet marked 'checked' found" >&2; exit 1; }
 
 # man page sources against the options the tools take: TOOL PAGES [COMMAND...], PAGES the
 # sources the build tries in turn (cmake/Packaging.cmake).
 options_missing() {
-  local tool=$1 page="" candidate; shift
-  for candidate in ${1//,/ }; do
-    if [ -z "$page" ] && [ -f "$src_dir/$candidate" ]; then page=$candidate; fi
-  done
-  shift
+  local tool=$1 page="" candidate
+  for candidate in ${2//,/ }; do [ -n "$page" ] || [ ! -f "$src_dir/$candidate" ] || page=$candidate; done
+  shift 2
   [ -n "$page" ] || { echo "docs: no man page source for $tool"; failures=$((failures + 1)); return 0; }
   for command in "" "$@"; do
     # shellcheck disable=SC2086
     for option in $("$tool" $command --help | grep -oE -- '--[a-z][a-z0-9-]+' | sort -u); do
-      grep -qF -- "\\$option" "$src_dir/$page" || grep -qF -- "$option" "$src_dir/$page" || {
+      grep -qF -- "$option" "$src_dir/$page" || {
         echo "docs: $page lacks $option of '$(basename "$tool") $command --help'"
         failures=$((failures + 1))
       }
