@@ -1,6 +1,11 @@
 # Man pages, the dissector where Wireshark looks for it, and the Debian package (scripts/package
 # drives it: `cpack -G DEB` in a build configured with FERROLINK_DEB=ON and the prefix /usr).
 
+# The tools' man pages and the Debian package are for Linux builds that have the tools.
+if(WIN32 OR NOT FERROLINK_BUILD_TOOLS)
+  return()
+endif()
+
 # Man pages: pandoc turns the markdown in docs/ into roff, tables into lists that fit a terminal
 # (packaging/man-tables.lua). A page whose source is not there is left out, and so are all of
 # them without pandoc: neither stops a build.
@@ -60,7 +65,7 @@ if(FERROLINK_MAN_OUTPUTS)
 endif()
 
 option(FERROLINK_DEB "Install as the Debian package lays it out (scripts/package)" OFF)
-if(NOT FERROLINK_DEB OR WIN32)
+if(NOT FERROLINK_DEB)
   return()
 endif()
 
