@@ -94,7 +94,7 @@ f.first_sent = ProtoField.framenum("ferrolink.analysis.first_sent", "First sent 
 local e_checksum = ProtoExpert.new("ferrolink.checksum.bad", "Bad checksum", expert.group.CHECKSUM,
   expert.severity.ERROR)
 local e_length = ProtoExpert.new("ferrolink.frame_length.bad",
-  "frameLength is shorter than 28 or longer than what was captured", expert.group.MALFORMED,
+  "frameLength is shorter than 28 or longer than the frame", expert.group.MALFORMED,
   expert.severity.ERROR)
 local e_fatal = ProtoExpert.new("ferrolink.status.fatal", "The board reports a fatal error",
   expert.group.RESPONSE_CODE, expert.severity.ERROR)
@@ -239,9 +239,15 @@ local function dissect(tvb, pinfo, tree)
     info = string.format("%s band %d, seq %d", name, frame_index, packet_index)
   end
 
-  if length < 28 or length > tvb:len() then
+  if length < 28 or length > tvb:reported_len() then
     length_item:add_proto_expert_info(e_length)
     pinfo.cols.info = info .. " [BAD LENGTH]"
+    return tvb:len()
+  end
+  -- Cut by the capture's snapshot length: the frame was whole on the wire, only its checksum
+  -- cannot be judged here.
+  if length > tvb:len() then
+    pinfo.cols.info = info .. " [CUT BY THE CAPTURE]"
     return tvb:len()
   end
   if length > 28 then t:add(f.data, tvb(24, length - 28)) end
