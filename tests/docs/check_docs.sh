@@ -90,10 +90,11 @@ options_missing() {
   for candidate in ${2//,/ }; do [ -n "$page" ] || [ ! -f "$src_dir/$candidate" ] || page=$candidate; done
   shift 2
   [ -n "$page" ] || { echo "docs: no man page source for $tool"; failures=$((failures + 1)); return 0; }
+  sed 's/\\//g' "$src_dir/$page" >"$work/page"  # markdown may escape the dashes: \-\-option
   for command in "" "$@"; do
     # shellcheck disable=SC2086
     for option in $("$tool" $command --help | grep -oE -- '--[a-z][a-z0-9-]+' | sort -u); do
-      grep -qF -- "$option" "$src_dir/$page" || {
+      grep -qF -- "$option" "$work/page" || {
         echo "docs: $page lacks $option of '$(basename "$tool") $command --help'"
         failures=$((failures + 1))
       }
