@@ -125,8 +125,7 @@ EClaimResult CheckFolder(const SFolder& folder, const struct stat& status, std::
               (status.st_uid != 0
                    ? " belongs to user " + std::to_string(status.st_uid) + ", not root"
                    : " is writable by every user (mode " + ModeText(status.st_mode) + ")") +
-              ": run `systemd-tmpfiles --create` as root (or remove it, and claims go to " +
-              kSharedFolder + ")";
+              ": run `systemd-tmpfiles --create` as root to set it right";
         return ClaimResult_NotAClaim;
     }
     if (status.st_uid != 0 && status.st_uid != ::geteuid()) {
