@@ -10,6 +10,7 @@ namespace {
 
 std::mutex g_refusalMutex;
 std::string g_lastRefusal;
+EClaimResult g_lastResult = ClaimResult_Granted;
 
 }  // namespace
 
@@ -18,10 +19,17 @@ std::string CNamedClaim::LastRefusal() {
     return g_lastRefusal;
 }
 
-bool CNamedClaim::Refuse(const std::string& name, const std::string& why) {
+EClaimResult CNamedClaim::LastResult() {
+    std::lock_guard<std::mutex> lock(g_refusalMutex);
+    return g_lastResult;
+}
+
+bool CNamedClaim::Refuse(const std::string& name, EClaimResult result, const std::string& why) {
+    m_result = result;
     m_refusal = why;
     // Once per change: a held board is heard again and again while a search listens.
     std::lock_guard<std::mutex> lock(g_refusalMutex);
+    g_lastResult = result;
     if (why != g_lastRefusal) {
         g_lastRefusal = why;
         FLK_LOG(2) << "claim " << name << " refused: " << why;
@@ -30,7 +38,9 @@ bool CNamedClaim::Refuse(const std::string& name, const std::string& why) {
 }
 
 void CNamedClaim::Granted() {
+    m_result = ClaimResult_Granted;
     m_refusal.clear();
     std::lock_guard<std::mutex> lock(g_refusalMutex);
     g_lastRefusal.clear();
+    g_lastResult = ClaimResult_Granted;
 }

@@ -1,14 +1,37 @@
 // An exclusive claim on a name across the processes of this machine, released when its holder
-// ends, even when killed. On Linux: an exclusive flock on a file in the lock folder; the kernel
-// drops the lock when the holding descriptor closes. The lock belongs to the open file, so a
-// second claim in the same process fails too. On Windows: a named mutex, whose name lives while a
-// handle to it is open.
+// ends, even when killed. Held by CCustomAutoResetEvent's named form; the tool asks it why a claim
+// failed and which boards are held.
 //
-// Any local user who can open the lock folder can hold a claim, as with a named object on other
-// systems: the claim keeps processes from taking one board twice, it is no access control.
+// Linux: an exclusive flock on a regular file made for it in the claim folder, /run/ferrolink
+// (root's, mode 2770, group ferrolink: only those allowed to drive boards can make entries there).
+// Without that folder (a build tree, a test machine) claims go to the shared sticky /run/lock,
+// where any local user can block a board; this is logged once. $FERROLINK_LOCK_DIR names another
+// folder, for the user's own rights only: a program started with rights granted by its file
+// (setuid, file capabilities) ignores it. The lock belongs to the open file, so a second claim in
+// the same process fails too. Windows: the named event "Quon_PCap_..." itself, open to its
+// creator's account alone, which the system removes with its holder's last handle.
 #pragma once
 
 #include <string>
+#include <vector>
+
+// What became of a claim, so that callers can tell apart what to say and do.
+enum EClaimResult : int {
+    ClaimResult_Granted = 0,
+    ClaimResult_Held = 1,          // another process holds it: wait, or stop that process
+    ClaimResult_NotAClaim = 2,     // something else stands under the claim's name, or the claim
+                                   // folder is not fit for claims: someone must remove or repair it
+    ClaimResult_NoSpace = 3,       // the claim folder's file system is full (or the quota reached)
+    ClaimResult_NoPermission = 4,  // this user may not take claims there
+    ClaimResult_Failed = 5,        // any other error of the system, named in the text
+};
+
+// One name that is not free, as Survey finds it; a record without a name is about the folder.
+struct SClaimState {
+    std::string m_name;
+    EClaimResult m_result = ClaimResult_Granted;
+    std::string m_why;
+};
 
 class CNamedClaim {
 public:
@@ -17,26 +40,31 @@ public:
     CNamedClaim(const CNamedClaim&) = delete;
     CNamedClaim& operator=(const CNamedClaim&) = delete;
 
-    // False when another holder has the name, or when the claim cannot be taken where every
-    // process looks for it; Refusal() then says which.
+    // False when another holder has the name or the claim cannot be taken where every process
+    // looks for it; Result() and Refusal() then say which.
     bool Acquire(const std::string& name);
     void Release();
     bool IsHeld() const { return m_fd >= 0; }
-    // Why the last Acquire failed: the name is held by another process (which one, where that
-    // can be told), or the lock folder cannot be used and why. Empty after a success.
+    EClaimResult Result() const { return m_result; }
+    // Why the last Acquire failed, in words that name the holder (its pid as the kernel knows
+    // it, when it can be told) or the entry to remove. Empty after a success.
     const std::string& Refusal() const { return m_refusal; }
-    // The last refusal of any claim in this process, for tools that report why a search failed.
+    // The last refusal of any claim in this process and its kind, for tools that report why a
+    // search failed.
     static std::string LastRefusal();
+    static EClaimResult LastResult();
 
-    // Folder of the claims: $FERROLINK_LOCK_DIR, else /run/lock. There is no other:
-    // a claim that cannot be taken there fails rather than being taken where others do not look.
-    static std::string LockDirectory();
+    // What stands under each of these names, looked at without making, changing or locking
+    // anything: a record for each name that is not free, or one record without a name when the
+    // claim folder itself cannot be used.
+    static std::vector<SClaimState> Survey(const std::vector<std::string>& names);
 
 private:
     // Records and logs a refusal; false, for Acquire to return.
-    bool Refuse(const std::string& name, const std::string& why);
+    bool Refuse(const std::string& name, EClaimResult result, const std::string& why);
     void Granted();
 
     int m_fd = -1;
+    EClaimResult m_result = ClaimResult_Granted;
     std::string m_refusal;
 };

@@ -167,5 +167,60 @@ board_stop
 has "board silent: no report for" && has "reporting again after" &&
   has "^20[0-9-]+ [0-9:.]+ \[notice\] .*auto report packet time interval = "; verdict "silence told, log records timed"
 
+# ---- The board claim: begin (one block; the claim's own checks) ----
+# Every refusal says what it is, with its own exit status: held 5 (the pid from the kernel's lock
+# table), something planted 6, a full folder 7, a user outside the claim folder's group 8. The
+# installed folder /run/ferrolink is tried in a private /run (a tmpfs in a mount namespace of its
+# own); the other user is nobody, with group nogroup (the folder's) or 65533, allowed to capture.
+chmod 711 "$work"
+mkdir -p "$work/u" && chown 65534 "$work/u"
+locks="$FERROLINK_LOCK_DIR" claimfile="$FERROLINK_LOCK_DIR/Quon_PCap_06.lock"
+user=(env FERROLINK_CONFIG="$work/u/network.ini" setpriv --reuid=65534 --clear-groups)
+member=("${user[@]}" --regid=65534 --inh-caps=+net_raw --ambient-caps=+net_raw "$cli")
+outsider=("${user[@]}" --regid=65533 --inh-caps=+net_raw --ambient-caps=+net_raw "$cli")
+# in_run SETUP COMMAND...: COMMAND on the PC side with a fresh /run (sticky /run/lock), SETUP run there first.
+in_run() { local setup=$1; shift; unshare -m --propagation private nsenter --net="/run/netns/$LINK_PC" sh -c 'mount -t sysfs sysfs /sys && mount -t tmpfs -o mode=755 flkrun /run && mkdir -m 1777 /run/lock && eval "$0" && exec "$@"' "$setup" "$@"; }
+installed='mkdir /run/ferrolink && chgrp 65534 /run/ferrolink && chmod 2770 /run/ferrolink'
+board
+slow; background holder.log send "$work/job.bin" -i "${tag}2"; holder=$bg; sleep 1.5
+run 5 ip netns exec "$LINK_PC" "${member[@]}" detect -i "${tag}2" && has "held by another process \(pid [0-9]+\): $claimfile; wait for it" &&
+  [ "$(cat "/proc/$(grep -oE 'pid [0-9]+' "$work/out" | head -1 | cut -d' ' -f2)/comm")" = ferrolink ]
+verdict "another user is refused a held board, naming the holder's pid; exit 5"
+: >"$locks/Quon_PCap_AAAAAA"
+run 5 pc detect && has "held by other processes: Quon_PCap_06 \(the board is held by another process \(pid [0-9]+\)" &&
+  [ ! -e "$locks/Quon_PCap_A.lock" ]
+verdict "the search's probe names the holder and makes no file of a planted name"
+rm -f "$locks/Quon_PCap_AAAAAA"
+kill -INT "$holder"; wait "$holder"; fast
+for what in "a FIFO" "a folder" "a symbolic link"; do
+  rm -rf "$claimfile"
+  case $what in
+    "a FIFO") mkfifo "$claimfile" ;;
+    "a folder") mkdir "$claimfile" ;;
+    *) ln -s /etc/passwd "$claimfile" ;;
+  esac
+  run 6 pc detect -i "${tag}2" && has "remove $claimfile: it is $what, not a claim$" && ! has "held"; verdict "$what under the claim's name: told, exit 6"
+  [ "$what" = "a FIFO" ] && { run 6 pc detect && has "Quon_PCap_06 cannot be claimed \(remove $claimfile: it is a FIFO, not a claim\)"; verdict "the search tells what blocks the claim, exit 6"; }
+done
+rm -rf "$claimfile"
+: >"$claimfile" && chmod 000 "$claimfile"
+run 6 ip netns exec "$LINK_PC" "${member[@]}" detect -i "${tag}2" && has "remove $claimfile: it is a file this user may not read \(user 0, mode 0000\), not a claim"
+verdict "a mode-000 file: told, exit 6"
+rm -f "$claimfile"
+run 7 in_run 'mount -t tmpfs -o nr_inodes=2 flkfull "$FERROLINK_LOCK_DIR" && touch "$FERROLINK_LOCK_DIR/f"' "$cli" detect -i "${tag}2" &&
+  has "no room for the claim $claimfile: No space left on device; free some space there"
+verdict "a full claim folder: told, exit 7"
+run 0 in_run "$installed" env -u FERROLINK_LOCK_DIR "${member[@]}" detect -i "${tag}2"; verdict "a member of the claim folder's group claims in /run/ferrolink"
+run 8 in_run "$installed" env -u FERROLINK_LOCK_DIR "${outsider[@]}" detect -i "${tag}2" &&
+  has "this user may not take claims in /run/ferrolink: it is open to root and the group nogroup only"
+verdict "a user outside the group: told, exit 8"
+cp "$cli" "$work/u/ferrolink-cap" && setcap cap_net_raw+ep "$work/u/ferrolink-cap"
+run 8 in_run "$installed" "${user[@]}" --regid=65533 "$work/u/ferrolink-cap" detect -i "${tag}2" && has "may not take claims in /run/ferrolink"
+verdict "FERROLINK_LOCK_DIR ignored by a program with file capabilities"
+run 0 in_run true env -u FERROLINK_LOCK_DIR "$cli" detect -i "${tag}2" --log-level notice && has "claim folder /run/ferrolink does not exist .* /run/lock"
+verdict "without the installed folder: /run/lock, with a notice"
+board_stop
+# ---- The board claim: end ----
+
 echo "end-to-end: $passed passed, $failures failed"
 [ $failures -eq 0 ]

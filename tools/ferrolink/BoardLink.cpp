@@ -37,6 +37,22 @@ bool IsFromABoard(const unsigned char* frame, int length) {
            std::memcmp(frame + 7, CConstValue::BoardMac_Get() + 1, 5) == 0;
 }
 
+// Each kind of claim failure has its exit status, so that scripts can tell waiting from fixing.
+EExitStatus ClaimExitStatus(EClaimResult result) {
+    switch (result) {
+        case ClaimResult_Held:
+            return ExitStatus_BoardHeld;
+        case ClaimResult_NotAClaim:
+            return ExitStatus_ClaimBlocked;
+        case ClaimResult_NoSpace:
+            return ExitStatus_ClaimNoSpace;
+        case ClaimResult_NoPermission:
+            return ExitStatus_ClaimDenied;
+        default:
+            return ExitStatus_JobFailed;
+    }
+}
+
 std::string ReadFirstLine(const std::string& path) {
     std::ifstream in(path);
     std::string line;
@@ -80,17 +96,22 @@ bool CBoardLink::Open(const std::string& device, const bool* abort, std::string&
             return true;
         }
         status = ExitStatus_JobFailed;
-        // Say which boards are held elsewhere: a held board is never heard by the search.
-        std::string held;
-        std::error_code code;
-        for (const auto& entry :
-             std::filesystem::directory_iterator(CNamedClaim::LockDirectory(), code)) {
-            const std::string file = entry.path().filename().string();
-            if (file.rfind("Quon_PCap_", 0) != 0 || file.size() < 6) continue;
-            const std::string name = file.substr(0, file.size() - 5);
-            CNamedClaim probe;
-            if (probe.Acquire(name)) continue;
-            held += " " + name + " (" + probe.Refusal() + ")";
+        // Say which boards cannot be claimed: a held board is never heard by the search. The
+        // claims are only looked at (the 256 well-formed names; nothing is made or locked).
+        std::vector<std::string> names;
+        for (int byte = 0; byte < 256; ++byte)
+            names.push_back(ClaimName(static_cast<unsigned char>(byte)));
+        std::string held, blocked;
+        EExitStatus claimStatus = ExitStatus_Ok;
+        for (const SClaimState& state : CNamedClaim::Survey(names)) {
+            if (state.m_result == ClaimResult_Held) {
+                held += " " + state.m_name + " (" + state.m_why + ")";
+                continue;
+            }
+            blocked += "; " + (state.m_name.empty()
+                                   ? state.m_why
+                                   : state.m_name + " cannot be claimed (" + state.m_why + ")");
+            if (claimStatus == ExitStatus_Ok) claimStatus = ClaimExitStatus(state.m_result);
         }
         // The search listens on connected adapters only.
         std::string tried;
@@ -107,10 +128,14 @@ bool CBoardLink::Open(const std::string& device, const bool* abort, std::string&
         }
         error = "no board was heard on any adapter (tried " + (tried.empty() ? "none" : tried) +
                 "; each listened to for 1000 ms)";
-        if (!held.empty()) {
+        if (!held.empty())
             error += "; boards held by other processes:" + held + ": wait for them to finish";
+        error += blocked;
+        if (claimStatus != ExitStatus_Ok)
+            status = claimStatus;
+        else if (!held.empty())
             status = ExitStatus_BoardHeld;
-        } else {
+        if (held.empty() && blocked.empty()) {
             error += "; check the cable and that the board is on, or name the adapter with -i";
         }
         return false;
@@ -161,10 +186,13 @@ bool CBoardLink::ClaimNamedBoard(unsigned listenMs, std::string& error, EExitSta
     const std::string name = ClaimName(byte);
     auto claim = std::make_unique<CCustomAutoResetEvent>(name.c_str(), false);
     if (!claim->IsCreated()) {
+        const EClaimResult result = CNamedClaim::LastResult();
         error = "the board on " + InterfaceName() +
                 " cannot be claimed: " + CNamedClaim::LastRefusal() +
-                "; wait for it to finish, or stop it";
-        status = ExitStatus_BoardHeld;
+                (result == ClaimResult_Held      ? "; wait for it to finish, or stop it"
+                 : result == ClaimResult_NoSpace ? "; free some space there"
+                                                 : "");
+        status = ClaimExitStatus(result);
         return false;
     }
     m_claim = std::move(claim);

@@ -9,5 +9,10 @@ enum EExitStatus {
     ExitStatus_LinkFailed = 3,  // the adapter cannot be opened, vanished, or its link stayed down
     ExitStatus_BoardFault = 4,  // the board reported a fatal error bit
     ExitStatus_BoardHeld = 5,   // another process holds the board
+    // The board cannot be claimed: something that is no claim (or an unfit claim folder) is in
+    // the way; the claim folder's file system is full; this user may not take claims there.
+    ExitStatus_ClaimBlocked = 6,
+    ExitStatus_ClaimNoSpace = 7,
+    ExitStatus_ClaimDenied = 8,
     ExitStatus_Interrupted = 130,  // Ctrl-C or SIGTERM
 };

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,8 +14,10 @@
 #endif
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <iterator>
 #include <sstream>
@@ -102,29 +106,53 @@ TEST(WaitHandlesTest, NamedClaimIsExclusiveAndItsRefusalIsForgottenByTheNextGran
         EXPECT_TRUE(CCustomAutoResetEvent("Quon_PCap_56", false).IsCreated());
         EXPECT_FALSE(CCustomAutoResetEvent("Quon_PCap_12", false).IsCreated());
         EXPECT_FALSE(refused.Acquire("Quon_PCap_12"));
+        EXPECT_EQ(ClaimResult_Held, refused.Result());
         EXPECT_THAT(refused.Refusal(), HasSubstr("held by another process"));
         EXPECT_EQ(refused.Refusal(), CNamedClaim::LastRefusal());
+        EXPECT_EQ(ClaimResult_Held, CNamedClaim::LastResult());
+        const auto states = CNamedClaim::Survey({"Quon_PCap_12", "Quon_PCap_34"});
+        ASSERT_EQ(1u, states.size()) << "only the held name is reported";
+        EXPECT_EQ("Quon_PCap_12", states[0].m_name);
+        EXPECT_EQ(ClaimResult_Held, states[0].m_result);
     }
     EXPECT_TRUE(refused.Acquire("Quon_PCap_12")) << "freed with its holder";
     EXPECT_EQ("", refused.Refusal());
     EXPECT_EQ("", CNamedClaim::LastRefusal());
+    EXPECT_EQ(ClaimResult_Granted, CNamedClaim::LastResult());
     fs::remove_all(dir);
 }
 
 #ifndef _WIN32
-// Runs `f` in a child process, as user and group nobody when `asNobody`; its exit status.
+// Runs `f` in a child process, as that user and group (no others) when `uid` is not -1; its exit
+// status.
 template <typename F>
-int InChild(bool asNobody, F f) {
+int InChild(uid_t uid, gid_t gid, F f) {
     const pid_t child = ::fork();
     if (child == 0) {
-        if (asNobody && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
-                         ::setresuid(65534, 65534, 65534) != 0))
+        if (uid != static_cast<uid_t>(-1) &&
+            (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0 ||
+             ::setresuid(uid, uid, uid) != 0))
             ::_exit(99);
         ::_exit(f());
     }
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+template <typename F>
+int InChild(bool asNobody, F f) {
+    return InChild(asNobody ? 65534 : static_cast<uid_t>(-1), 65534, f);
+}
+
+// How a claim ends when taken in a child as that user: its result, or 99 when the refusal
+// lacks `text`.
+int ClaimAs(uid_t uid, gid_t gid, const char* name, const std::string& text = "") {
+    return InChild(uid, gid, [&] {
+        CNamedClaim claim;
+        claim.Acquire(name);
+        return claim.Refusal().find(text) == std::string::npos ? 99 : claim.Result();
+    });
 }
 
 TEST(WaitHandlesTest, ClaimFolderIsSharedSafelyAndAClaimIsFreedWithItsHoldingProcess) {
@@ -138,7 +166,8 @@ TEST(WaitHandlesTest, ClaimFolderIsSharedSafelyAndAClaimIsFreedWithItsHoldingPro
         EXPECT_EQ(fs::perms::all | fs::perms::sticky_bit, fs::status(dir).permissions());
     }
 
-    // Another process's claim holds here until that process is killed; the refusal names it.
+    // Another process's claim holds here until that process is killed; the refusal names it as
+    // the kernel's lock table does, whatever the file says.
     const pid_t holder = ::fork();
     if (holder == 0) {
         CNamedClaim claim;
@@ -148,37 +177,85 @@ TEST(WaitHandlesTest, ClaimFolderIsSharedSafelyAndAClaimIsFreedWithItsHoldingPro
     int status = 0;
     ::waitpid(holder, &status, WUNTRACED);
     ASSERT_TRUE(WIFSTOPPED(status)) << "the other process could not claim it";
+    std::ofstream(dir / "Quon_PCap_77.lock") << "1\n";
     CNamedClaim refused;
     EXPECT_FALSE(refused.Acquire("Quon_PCap_77"));
-    EXPECT_THAT(refused.Refusal(),
-                HasSubstr("held by another process (pid " + std::to_string(holder) + ")"));
+    EXPECT_EQ("the board is held by another process (pid " + std::to_string(holder) +
+                  "): " + (dir / "Quon_PCap_77.lock").string(),
+              refused.Refusal());
     ::kill(holder, SIGKILL);
     ::waitpid(holder, &status, 0);
     EXPECT_TRUE(CNamedClaim().Acquire("Quon_PCap_77"));
 
-    // A link planted in the folder is not followed: nothing is made where it points.
-    fs::create_symlink(dir / "victim", dir / "Quon_PCap_CD.lock");
-    CLogCapture log;
-    EXPECT_FALSE(refused.Acquire("Quon_PCap_CD"));
+    // Whatever else stands under a claim's name is told for what it is, by the claim and by the
+    // survey, which makes nothing: never "held", never followed, never opened.
+    const fs::path plain = dir / "plain";  // not shared: entries of other users are foreign
+    fs::create_directories(plain);
+    fs::permissions(plain, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+    struct SPlanted {
+        const char* name;
+        std::function<void(const fs::path&)> plant;
+        const char* what;
+        bool needsRoot;
+    };
+    const SPlanted planted[] = {
+        {"Quon_PCap_C1", [&](const fs::path& p) { fs::create_symlink(dir / "victim", p); },
+         "a symbolic link", false},
+        {"Quon_PCap_C2", [](const fs::path& p) { ::mkfifo(p.c_str(), 0644); }, "a FIFO", false},
+        {"Quon_PCap_C3", [](const fs::path& p) { fs::create_directory(p); }, "a folder", false},
+        {"Quon_PCap_C4",
+         [&](const fs::path& p) { fs::create_hard_link(dir / "Quon_PCap_12.lock", p); },
+         "a file with 2 names (hard links)", false},
+        {"Quon_PCap_C5",
+         [](const fs::path& p) {
+             std::ofstream{p};
+             EXPECT_EQ(0, ::chown(p.c_str(), 65534, 65534));
+         },
+         "a file of user 65534 and group", true},
+    };
+    for (const SPlanted& row : planted) {
+        if (row.needsRoot && ::geteuid() != 0) continue;
+        const fs::path path = plain / (std::string(row.name) + ".lock");
+        row.plant(path);
+        SScopedEnv there("FERROLINK_LOCK_DIR", plain.c_str());
+        EXPECT_FALSE(refused.Acquire(row.name)) << row.what;
+        EXPECT_EQ(ClaimResult_NotAClaim, refused.Result()) << row.what;
+        EXPECT_THAT(refused.Refusal(),
+                    AllOf(HasSubstr("remove " + path.string() + ": it is " + row.what),
+                          HasSubstr(", not a claim")));
+        const auto states = CNamedClaim::Survey({row.name});
+        ASSERT_EQ(1u, states.size()) << row.what;
+        EXPECT_EQ(refused.Refusal(), states[0].m_why);
+    }
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "victim")));
-    EXPECT_THAT(Failures(log), HasSubstr("symbolic link"));
-
-    // Made where the parent is not sticky, the folder is its owner's alone; a folder that is a
-    // link is refused, and nothing is claimed elsewhere instead.
-    const fs::path plain = dir / "plain" / "locks";
-    fs::create_directories(plain.parent_path());
-    fs::permissions(plain.parent_path(), fs::perms::owner_all);
     {
         SScopedEnv there("FERROLINK_LOCK_DIR", plain.c_str());
-        EXPECT_TRUE(CNamedClaim().Acquire("Quon_PCap_12"));
-        EXPECT_EQ(fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                      fs::perms::others_read | fs::perms::others_exec,
-                  fs::status(plain).permissions());
+        EXPECT_TRUE(CNamedClaim::Survey({"Quon_PCap_C6"}).empty());
+        EXPECT_FALSE(fs::exists(plain / "Quon_PCap_C6.lock")) << "the survey made a claim file";
     }
+    // Unreadable to this user (nobody, when the test runs as root, who reads anything).
+    std::ofstream(plain / "Quon_PCap_C7.lock");
+    fs::permissions(plain / "Quon_PCap_C7.lock", fs::perms::none);
+    {
+        SScopedEnv there("FERROLINK_LOCK_DIR", plain.c_str());
+        const auto unreadable = [] {
+            CNamedClaim claim;
+            return !claim.Acquire("Quon_PCap_C7") && claim.Result() == ClaimResult_NotAClaim &&
+                           claim.Refusal().find("a file this user may not read") !=
+                               std::string::npos
+                       ? 0
+                       : 1;
+        };
+        EXPECT_EQ(0, ::geteuid() == 0 ? InChild(true, unreadable) : unreadable());
+    }
+
+    // A folder that is a link is refused, and nothing is claimed elsewhere instead.
     fs::create_directory_symlink(plain, dir / "linked");
     {
         SScopedEnv linked("FERROLINK_LOCK_DIR", (dir / "linked").c_str());
         EXPECT_FALSE(refused.Acquire("Quon_PCap_13"));
+        EXPECT_EQ(ClaimResult_NotAClaim, refused.Result());
         EXPECT_THAT(refused.Refusal(), HasSubstr("symbolic link"));
     }
     EXPECT_FALSE(fs::exists(plain / "Quon_PCap_13.lock"));
@@ -187,12 +264,105 @@ TEST(WaitHandlesTest, ClaimFolderIsSharedSafelyAndAClaimIsFreedWithItsHoldingPro
         // A user with no right to write root's claim file still claims after root: a lock needs
         // no write access. A folder of another user is refused, with the reason.
         ASSERT_TRUE(CNamedClaim().Acquire("Quon_PCap_AB"));
-        EXPECT_EQ(0, InChild(true, [] { return CNamedClaim().Acquire("Quon_PCap_AB") ? 0 : 1; }));
+        EXPECT_EQ(ClaimResult_Granted, ClaimAs(65534, 65534, "Quon_PCap_AB"));
         ASSERT_EQ(0, ::chown(dir.c_str(), 65534, 65534));
         EXPECT_FALSE(refused.Acquire("Quon_PCap_AB"));
         EXPECT_THAT(refused.Refusal(), HasSubstr("belongs to user 65534"));
     }
     fs::remove_all(dir);
+}
+
+// The installed claim folder, in a /run of the test's own (a tmpfs in a private mount namespace):
+// its group alone may claim, a full file system and an unfit folder are told as such, and
+// without it claims go to /run/lock with a notice. Each check's failure comes back as a line.
+TEST(WaitHandlesTest, InstalledClaimFolderIsForItsGroupAloneAndEveryRefusalSaysWhatItIs) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root: mounts a private /run in its own mount namespace";
+    int report[2];
+    ASSERT_EQ(0, ::pipe(report));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(report[0]);
+        std::string failures;
+        const auto check = [&](bool ok, const std::string& what) {
+            if (!ok) failures += what + "\n";
+        };
+        ::unsetenv("FERROLINK_LOCK_DIR");
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("flktest", "/run", "tmpfs", 0, "mode=0755,size=1m") != 0)
+            failures = std::string("no private /run: ") + std::strerror(errno);
+        if (failures.empty()) {
+            fs::create_directory("/run/lock");
+            fs::permissions("/run/lock", fs::perms::all | fs::perms::sticky_bit);
+            CLogCapture log;
+            check(CNamedClaim().Acquire("Quon_PCap_20") && CNamedClaim().Acquire("Quon_PCap_21"),
+                  "no claim in /run/lock without the installed folder");
+            check(fs::exists("/run/lock/Quon_PCap_21.lock"), "the claim is not in /run/lock");
+            int notices = 0;
+            for (const auto& r : log.Records())
+                notices += r.severity == 1 &&
+                           r.message.find("/run/ferrolink does not exist") != std::string::npos;
+            check(notices == 1,
+                  "the notice of the shared folder came " + std::to_string(notices) + " times");
+
+            // As the package makes it: root's, group nogroup here, 2770.
+            const char* folder = "/run/ferrolink";
+            check(::mkdir(folder, 0) == 0 && ::chown(folder, 0, 65534) == 0 &&
+                      ::chmod(folder, 02770) == 0,
+                  "no installed folder");
+            CNamedClaim held;
+            held.Acquire("Quon_PCap_06");
+            check(held.IsHeld(), "root cannot claim in the installed folder: " + held.Refusal());
+            check(fs::exists("/run/ferrolink/Quon_PCap_06.lock"),
+                  "the claim is not in /run/ferrolink");
+            check(ClaimAs(65534, 65534, "Quon_PCap_06",
+                          "(pid " + std::to_string(::getpid()) + ")") == ClaimResult_Held,
+                  "a member of the group is not told the board is held, and by whom");
+            check(ClaimAs(65534, 65533, "Quon_PCap_07",
+                          "open to root and the group nogroup only") == ClaimResult_NoPermission,
+                  "a user outside the group is not refused for want of permission, naming it");
+            check(!fs::exists("/run/ferrolink/Quon_PCap_07.lock"), "an outsider made a claim file");
+            held.Release();
+            check(ClaimAs(65534, 65534, "Quon_PCap_06") == ClaimResult_Granted,
+                  "a member of the group cannot claim a free board");
+
+            // Full: no inode is left for a claim file.
+            check(::mount("flkfull", folder, "tmpfs", 0, "mode=2770,gid=65534,nr_inodes=2") == 0,
+                  "no tiny tmpfs");
+            for (int k = 0;
+                 k < 4 && ::mknod((folder + std::string("/f") + std::to_string(k)).c_str(),
+                                  S_IFREG | 0600, 0) == 0;)
+                ++k;
+            CNamedClaim full;
+            full.Acquire("Quon_PCap_09");
+            check(
+                full.Result() == ClaimResult_NoSpace &&
+                    full.Refusal().find("no room for the claim /run/ferrolink/Quon_PCap_09.lock") !=
+                        std::string::npos,
+                "a full folder is not told: " + full.Refusal());
+            ::umount(folder);
+
+            // Writable by every user, the folder is the old weakness again: refused.
+            ::chmod(folder, 02777);
+            CNamedClaim open;
+            open.Acquire("Quon_PCap_06");
+            check(open.Result() == ClaimResult_NotAClaim &&
+                      open.Refusal().find("is writable by every user") != std::string::npos,
+                  "a folder open to every user is used: " + open.Refusal());
+        }
+        [[maybe_unused]] const ssize_t n = ::write(report[1], failures.data(), failures.size());
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    std::string failures;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;) failures.append(buffer, n);
+    ::close(report[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ("", failures);
 }
 #endif
 
