@@ -190,7 +190,7 @@ bool CBoardEmulator::Run() {
 
 bool CBoardEmulator::WatchLink(Clock::time_point now) {
     if (!m_handle || now < m_nextLinkCheck) return true;
-    m_nextLinkCheck = now + std::chrono::seconds(1);
+    m_nextLinkCheck = now + std::chrono::milliseconds(kLinkCheckMs);
     ifreq request{};
     std::strncpy(request.ifr_name, m_device.c_str(), IFNAMSIZ - 1);
     if (::ioctl(::pcap_get_selectable_fd(m_handle), SIOCGIFFLAGS, &request) != 0) {

@@ -91,6 +91,8 @@ public:
     static constexpr int kBandLinesPerSecond = 2000;
     // Flood frames sent in one go, so that a flood never starves the receive path.
     static constexpr int kFloodBatch = 1024;
+    // How often the link's state is asked for (one ioctl).
+    static constexpr int kLinkCheckMs = 100;
 
     explicit CBoardEmulator(const SBoardEmulatorOptions& options);
     ~CBoardEmulator();
@@ -161,8 +163,8 @@ private:
     void BandCompleted(const SDigestedBand& band);
     bool Silent(Clock::time_point now) const;
     void Flood(Clock::time_point now);
-    // The interface's carrier, checked once a second: announces outages and their end. False
-    // when the interface has gone.
+    // The interface's carrier, checked every kLinkCheckMs: announces outages and their end.
+    // False when the interface has gone.
     bool WatchLink(Clock::time_point now);
     // False when this second's share of log records is spent (the record is then left out).
     bool MayLog();
