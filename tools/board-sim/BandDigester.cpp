@@ -19,7 +19,13 @@ CBandDigester::~CBandDigester() {
 
 void CBandDigester::Submit(SDigestJob job) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_queued.size() + (m_busy ? 1 : 0) < kQueueBands; });
+    // One band is always taken, however large.
+    m_changed.wait(lock, [this, &job] {
+        const std::size_t pending = m_queued.size() + (m_busy ? 1 : 0);
+        return pending == 0 ||
+               (pending < kQueueBands && m_pendingBytes + job.m_bytes <= kQueueBytes);
+    });
+    m_pendingBytes += job.m_bytes;
     m_queued.push_back(std::move(job));
     lock.unlock();
     m_changed.notify_all();
@@ -62,6 +68,7 @@ void CBandDigester::Work() {
         }
 
         lock.lock();
+        m_pendingBytes -= job.m_bytes;
         m_ready.push_back(std::move(job));
         m_busy = false;
         m_changed.notify_all();

@@ -3,9 +3,11 @@
 // its board memory until its digest is taken back (the memory is the band store's, which only
 // the capture thread touches; this thread only reads the band's bytes).
 //
-// The queue is bounded: Submit waits while kQueueBands bands are still to be digested, so a
-// host that completes bands faster than they can be digested slows the capture (and shows as
-// capture drops), never grows the emulator. Owned by the band store.
+// The queue is bounded: Submit waits while kQueueBands bands, or kQueueBytes of band content,
+// are still to be digested, so a host that completes bands faster than they can be digested
+// slows the capture (and shows as capture drops), never grows the emulator. The byte bound also
+// keeps the memory in use small: bands waiting here keep theirs, and memory touched for the
+// first time costs more than the digest. Owned by the band store.
 #pragma once
 
 #include <condition_variable>
@@ -36,6 +38,7 @@ struct SDigestJob {
 class CBandDigester {
 public:
     static constexpr std::size_t kQueueBands = 64;
+    static constexpr std::uint64_t kQueueBytes = std::uint64_t{16} << 20;
 
     CBandDigester();
     // Bands still queued are dropped: their memory belongs to the band store's pool.
@@ -55,9 +58,10 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<SDigestJob> m_queued;  // waiting for the thread
-    std::deque<SDigestJob> m_ready;   // digested, to be taken
-    bool m_busy = false;              // the thread holds a job
+    std::deque<SDigestJob> m_queued;   // waiting for the thread
+    std::deque<SDigestJob> m_ready;    // digested, to be taken
+    bool m_busy = false;               // the thread holds a job
+    std::uint64_t m_pendingBytes = 0;  // of the queued jobs and the one held
     bool m_stop = false;
     std::thread m_thread;  // last: starts once the rest is made
 };

@@ -98,9 +98,10 @@ public:
     // Slots in use, packet data and tables, also of bands being digested.
     std::size_t SlotsInUse() const { return m_pool.SlotsInUse(); }
     std::size_t BandsKnown() const { return m_bands.size(); }
-    // Memory readied ahead of need: enough for the bands a host keeps in flight. Touching the
-    // whole board memory instead would cost the first job a page fault per 4 KiB of it.
-    static constexpr std::size_t kReadySlots = 16384;  // 32 MiB
+    // Memory readied ahead of need: enough for the bands a host keeps in flight (the tool keeps
+    // at most a quarter of the default board memory) and those being digested. Touching all of
+    // a large board memory would cost time for pages that are never used.
+    static constexpr std::size_t kReadySlots = 32768;  // 64 MiB
     // Readies one more part of the memory (a few milliseconds of work) while fewer than
     // kReadySlots are free and the board memory allows; false when nothing was to be done.
     bool WarmUp() { return m_pool.FreeSlots() < kReadySlots && m_pool.Grow(); }

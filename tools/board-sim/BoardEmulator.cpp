@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <ostream>
 
 #include <ferrolink/outside/CustomBoostLog.h>
@@ -177,6 +178,12 @@ bool CBoardEmulator::Run() {
         }
         // Quiet moments ready the board memory, so a burst does not wait for fresh pages.
         if (read == 0) m_store.WarmUp();
+        // A few frames at a time means a wake-up for each: let a stream gather instead. Commands
+        // are answered when read, so this only delays the frames behind them.
+        if (read > 0 && read < kGatherBelowFrames) {
+            timespec pause{0, kGatherUs * 1000L};
+            ::nanosleep(&pause, nullptr);
+        }
         const Clock::time_point now = Clock::now();
         Tick(now);
         if (!WatchLink(now)) ok = false;

@@ -91,6 +91,11 @@ public:
     static constexpr int kBandLinesPerSecond = 2000;
     // Flood frames sent in one go, so that a flood never starves the receive path.
     static constexpr int kFloodBatch = 1024;
+    // After a read of fewer frames than this, the receive loop pauses for kGatherUs so that a
+    // stream of print frames is read in batches rather than with a wake-up per frame (which
+    // costs the emulator, and the sender beside it, more CPU than the frames themselves).
+    static constexpr int kGatherBelowFrames = 64;
+    static constexpr int kGatherUs = 100;
     // How often the link's state is asked for (one ioctl).
     static constexpr int kLinkCheckMs = 100;
 
