@@ -89,7 +89,8 @@ public:
     // host completes at ten times gigabit with bands of 1 MiB), then one line saying how many
     // were left out. The statistics count and list them all the same.
     static constexpr int kBandLinesPerSecond = 2000;
-    // Flood frames sent in one go, so that a flood never starves the receive path.
+    // Flood frames sent in one turn of the receive loop (a turn a millisecond while flooding) at
+    // most, so that a flood never starves the receive path; what is due beyond it is left out.
     static constexpr int kFloodBatch = 1024;
     // After a read of fewer frames than this, the receive loop pauses for kGatherUs so that a
     // stream of print frames is read in batches rather than with a wake-up per frame (which
@@ -168,6 +169,8 @@ private:
     void BandCompleted(const SDigestedBand& band);
     bool Silent(Clock::time_point now) const;
     void Flood(Clock::time_point now);
+    // Sends `copies` of one frame (not a report of the board); how many went.
+    int SendCopies(const std::vector<unsigned char>& frame, int copies);
     // The interface's carrier, checked every kLinkCheckMs: announces outages and their end.
     // False when the interface has gone.
     bool WatchLink(Clock::time_point now);
