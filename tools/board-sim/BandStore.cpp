@@ -5,15 +5,12 @@
 #include <memory>
 
 #include "common/BoardProtocol.h"
-#include "common/Sha256.h"
 
 namespace ferrolink::tools {
 
 CBandStore::CBandStore(std::size_t memorySlots) : m_pool(memorySlots) {}
 
-CBandStore::~CBandStore() {
-    Reset();
-}
+CBandStore::~CBandStore() = default;
 
 void CBandStore::Touch(std::uint32_t bandIndex, SBand& band) {
     band.m_used = ++m_uses;
@@ -63,7 +60,7 @@ CBandStore::SSlot* CBandStore::Place(SBand& band, std::uint32_t packetIndex, ESt
     why = EStoreResult::MemoryFull;
     SSlot**& directory = band.m_directories[packetIndex / kPacketsPerDirectory];
     if (!directory) {
-        unsigned char* raw = m_pool.Acquire();
+        unsigned char* raw = Acquire();
         if (!raw) return nullptr;
         ++band.m_slots;
         directory = reinterpret_cast<SSlot**>(raw);
@@ -71,7 +68,7 @@ CBandStore::SSlot* CBandStore::Place(SBand& band, std::uint32_t packetIndex, ESt
     }
     SSlot*& table = directory[packetIndex % kPacketsPerDirectory / kSlotsPerTable];
     if (!table) {
-        unsigned char* raw = m_pool.Acquire();
+        unsigned char* raw = Acquire();
         if (!raw) return nullptr;
         ++band.m_slots;
         table = reinterpret_cast<SSlot*>(raw);
@@ -79,7 +76,7 @@ CBandStore::SSlot* CBandStore::Place(SBand& band, std::uint32_t packetIndex, ESt
     }
     SSlot& slot = table[packetIndex % kSlotsPerTable];
     if (!slot.m_data) {
-        slot.m_data = m_pool.Acquire();
+        slot.m_data = Acquire();
         if (!slot.m_data) return nullptr;
         ++band.m_slots;
         ++band.m_held;
@@ -87,19 +84,35 @@ CBandStore::SSlot* CBandStore::Place(SBand& band, std::uint32_t packetIndex, ESt
     return &slot;
 }
 
-void CBandStore::ReleasePackets(SBand& band) {
+unsigned char* CBandStore::Acquire() {
+    for (;;) {
+        if (unsigned char* slot = m_pool.Acquire()) return slot;
+        if (m_digester.Outstanding() == 0) return nullptr;
+        // Bands being digested hold memory that is as good as free: wait for the next one.
+        Collect(true, false);
+    }
+}
+
+void CBandStore::Detach(SBand& band, std::vector<unsigned char*>& slots) {
     for (SSlot**& directory : band.m_directories) {
         if (!directory) continue;
         for (std::uint32_t t = 0; t < kTablesPerDirectory; ++t) {
             SSlot* table = directory[t];
             if (!table) continue;
-            for (std::uint32_t s = 0; s < kSlotsPerTable; ++s) m_pool.Release(table[s].m_data);
-            m_pool.Release(reinterpret_cast<unsigned char*>(table));
+            for (std::uint32_t s = 0; s < kSlotsPerTable; ++s)
+                if (table[s].m_data) slots.push_back(table[s].m_data);
+            slots.push_back(reinterpret_cast<unsigned char*>(table));
         }
-        m_pool.Release(reinterpret_cast<unsigned char*>(directory));
+        slots.push_back(reinterpret_cast<unsigned char*>(directory));
         directory = nullptr;
     }
     band.m_extent = band.m_prefix = band.m_held = band.m_slots = 0;
+}
+
+void CBandStore::ReleasePackets(SBand& band) {
+    std::vector<unsigned char*> slots;
+    Detach(band, slots);
+    for (unsigned char* slot : slots) m_pool.Release(slot);
 }
 
 EStoreResult CBandStore::StorePacket(std::uint32_t bandIndex, std::uint32_t packetIndex,
@@ -112,7 +125,7 @@ EStoreResult CBandStore::StorePacket(std::uint32_t bandIndex, std::uint32_t pack
     if (band->m_complete) {
         // Printed before, or still to be digested: either way that content is done with.
         ReleasePackets(*band);
-        band->m_complete = band->m_digested = band->m_declared = false;
+        band->m_complete = band->m_handedOver = band->m_declared = false;
         band->m_sha256.clear();
         band->m_checksumMark = m_endOfBandMark;
     }
@@ -186,29 +199,51 @@ SBandResult CBandStore::EndOfBand(std::uint32_t bandIndex, std::uint32_t packets
     return result;
 }
 
-SBandResult CBandStore::Digest(std::uint32_t bandIndex) {
+bool CBandStore::Digest(std::uint32_t bandIndex) {
     const auto at = m_bands.find(bandIndex);
-    if (at == m_bands.end() || !at->second.m_complete || at->second.m_digested) return {};
+    if (at == m_bands.end() || !at->second.m_complete || at->second.m_handedOver) return false;
     SBand& band = at->second;
-    CSha256 sha;
+    SDigestJob job;
+    job.m_band = bandIndex;
+    job.m_ticket = band.m_ticket = ++m_tickets;
+    job.m_packets = band.m_completePackets;
+    job.m_bytes = band.m_completeBytes;
+    job.m_pieces.reserve(band.m_completePackets);
     std::uint64_t left = band.m_completeBytes;
     for (std::uint32_t i = 0; i < band.m_completePackets && left > 0; ++i) {
         const SSlot* slot = Find(band, i);
         const std::uint64_t take =
             std::min<std::uint64_t>({band.m_packetSize, slot->m_length, left});
-        sha.Update(slot->m_data, static_cast<std::size_t>(take));
+        job.m_pieces.push_back({slot->m_data, static_cast<std::uint32_t>(take)});
         left -= take;
     }
-    static const char kDigits[] = "0123456789abcdef";
-    band.m_sha256.clear();
-    for (unsigned char byte : sha.Final()) {
-        band.m_sha256 += kDigits[byte >> 4];
-        band.m_sha256 += kDigits[byte & 15];
+    // The board has printed it: the memory goes to the digest thread, and back from there.
+    job.m_slots.reserve(band.m_slots);
+    Detach(band, job.m_slots);
+    band.m_handedOver = true;
+    m_digester.Submit(std::move(job));
+    return true;
+}
+
+void CBandStore::Collect(bool wait, bool all) {
+    m_taken.clear();
+    m_digester.Take(m_taken, wait, all);
+    for (SDigestJob& job : m_taken) {
+        for (unsigned char* slot : job.m_slots) m_pool.Release(slot);
+        // The record may have been started afresh, forgotten or reset meanwhile.
+        const auto at = m_bands.find(job.m_band);
+        if (at != m_bands.end() && at->second.m_complete && at->second.m_ticket == job.m_ticket)
+            at->second.m_sha256 = job.m_sha256;
+        m_digested.push_back({job.m_band, job.m_packets, job.m_bytes, std::move(job.m_sha256)});
     }
-    band.m_digested = true;
-    // The board has printed it: the memory goes back for the next band.
-    ReleasePackets(band);
-    return Judge(bandIndex, band, band.m_completePackets);
+    m_taken.clear();
+}
+
+std::vector<SDigestedBand> CBandStore::Digested(bool wait) {
+    Collect(false, wait);
+    std::vector<SDigestedBand> digested;
+    digested.swap(m_digested);
+    return digested;
 }
 
 SBandResult CBandStore::Query() const {

@@ -1,13 +1,14 @@
 // The board's print-data memory: the data areas of print frames per band (frameIndex) in
 // packetIndex order, and the judgement of a band at its EndOfBand: complete (and then, once the
-// emulator has answered, digested and released, as the board would print it) or missing packets,
-// with the index to resend from. Several bands may be in progress at once (a host keeps a window
-// of bands in flight); nothing here assumes one band at a time.
+// emulator has answered, digested on the digest thread and released, as the board would print
+// it) or missing packets, with the index to resend from. Several bands may be in progress at
+// once (a host keeps a window of bands in flight); nothing here assumes one band at a time.
 //
 // Everything a frame can make grow is bounded: packet data and the packet tables are slots of the
 // board memory (CPacketPool), so a frame with a high packetIndex costs a few table slots, not a
 // table as long as the index; the band records themselves are at most kMaximumBands.
-// Owned by the emulator and used by its receive thread only; no I/O, so tests drive it directly.
+// Owned by the emulator and used by its receive thread only (the digest thread only reads bands
+// handed to it); no I/O, so tests drive it directly.
 #pragma once
 
 #include <array>
@@ -15,7 +16,9 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
+#include "board-sim/BandDigester.h"
 #include "board-sim/PacketPool.h"
 
 namespace ferrolink::tools {
@@ -35,6 +38,14 @@ struct SBandResult {
     std::uint32_t m_packets = 0;    // of a complete band
     std::uint64_t m_bandBytes = 0;  // of a complete band: bytes digested
     std::string m_sha256;           // of a complete and digested band, lower-case hex
+};
+
+// A band that has been digested (printed): what the emulator reports of it.
+struct SDigestedBand {
+    std::uint32_t m_band = 0;
+    std::uint32_t m_packets = 0;
+    std::uint64_t m_bytes = 0;
+    std::string m_sha256;
 };
 
 enum class EStoreResult { Stored, Refused, MemoryFull };
@@ -57,7 +68,8 @@ public:
 
     // A print frame's data area; a later frame with the same indices replaces the earlier one. A
     // frame for a band already complete starts that band afresh. Refused: an index or data size
-    // beyond the limits, or no band record left; MemoryFull: the board's memory is used up.
+    // beyond the limits, or no band record left; MemoryFull: the board's memory is used up, also
+    // after waiting for the bands being digested to give theirs back.
     EStoreResult StorePacket(std::uint32_t band, std::uint32_t packetIndex,
                              const unsigned char* dataArea, int length);
     // A frame addressed to the board failed its checksum. Its header cannot be trusted, so it
@@ -68,9 +80,13 @@ public:
     // until Digest, so that the answer need not wait for the digest.
     SBandResult EndOfBand(std::uint32_t band, std::uint32_t packets, std::uint64_t bandBytes,
                           std::uint32_t packetSize);
-    // Digests a band that EndOfBand has just completed and gives its memory back. The result
-    // carries the digest; an unknown or already digested band gives an empty digest.
-    SBandResult Digest(std::uint32_t band);
+    // Hands a band that EndOfBand has just completed to the digest thread (waiting while its
+    // queue is full); the band's memory comes back once Digested has taken the digest. False for
+    // an unknown band or one already handed over.
+    bool Digest(std::uint32_t band);
+    // The bands digested since the last call, in order of completion, with their memory given
+    // back. `wait`: first waits until every band handed over is digested.
+    std::vector<SDigestedBand> Digested(bool wait = false);
     // The latest band (of the last print frame or EndOfBand) as it stands; changes nothing.
     SBandResult Query() const;
     // The named band as it stands when the board knows it, else the latest band.
@@ -79,12 +95,16 @@ public:
     void Reset();
 
     std::uint32_t BandsCompleted() const { return m_bandsCompleted; }
-    // Slots in use, packet data and tables.
+    // Slots in use, packet data and tables, also of bands being digested.
     std::size_t SlotsInUse() const { return m_pool.SlotsInUse(); }
     std::size_t BandsKnown() const { return m_bands.size(); }
-    // Readies one more part of the memory ahead of need (a few milliseconds of work); false
-    // when all of it is ready.
-    bool WarmUp() { return m_pool.Grow(); }
+    // Memory readied ahead of need: enough for the bands a host keeps in flight (the tool keeps
+    // at most a quarter of the default board memory) and those being digested. Touching all of
+    // a large board memory would cost time for pages that are never used.
+    static constexpr std::size_t kReadySlots = 32768;  // 64 MiB
+    // Readies one more part of the memory (a few milliseconds of work) while fewer than
+    // kReadySlots are free and the board memory allows; false when nothing was to be done.
+    bool WarmUp() { return m_pool.FreeSlots() < kReadySlots && m_pool.Grow(); }
 
 private:
     struct SSlot {
@@ -110,7 +130,8 @@ private:
         bool m_declared = false;  // an EndOfBand said how many packets
         std::uint32_t m_declaredPackets = 0;
         bool m_complete = false;
-        bool m_digested = false;
+        bool m_handedOver = false;   // to the digest thread, with its memory
+        std::uint64_t m_ticket = 0;  // of that hand-over
         std::uint32_t m_completePackets = 0;
         std::uint64_t m_completeBytes = 0;
         std::uint32_t m_packetSize = 0;
@@ -122,11 +143,20 @@ private:
     bool ForgetOneRecord();
     const SSlot* Find(const SBand& band, std::uint32_t packetIndex) const;
     SSlot* Place(SBand& band, std::uint32_t packetIndex, EStoreResult& why);
+    // A free slot; when the memory is used up, waits for digested bands to give theirs back.
+    unsigned char* Acquire();
+    // Takes what the digest thread has finished (waiting as Take does) and frees its memory.
+    void Collect(bool wait, bool all);
+    // Moves the band's slots (data and tables) to `slots`; the band holds nothing after it.
+    void Detach(SBand& band, std::vector<unsigned char*>& slots);
     void ReleasePackets(SBand& band);
     SBandResult Judge(std::uint32_t bandIndex, const SBand& band, std::uint32_t packets) const;
     void Touch(std::uint32_t bandIndex, SBand& band);
 
     CPacketPool m_pool;
+    std::vector<SDigestedBand> m_digested;  // collected, not yet given to the caller
+    std::vector<SDigestJob> m_taken;        // reused between collections
+    std::uint64_t m_tickets = 0;
     // Node-based, so a pointer to a band survives the map growing.
     std::unordered_map<std::uint32_t, SBand> m_bands;
     SBand* m_cached = nullptr;  // the band of the previous frame: consecutive frames share one
@@ -140,6 +170,8 @@ private:
     std::uint64_t m_endOfBandMark = 0;
     std::uint64_t m_startMark = 0;
     std::uint32_t m_bandsCompleted = 0;
+    // Last: stopped (and joined) before the pool whose memory it reads goes away.
+    CBandDigester m_digester;
 };
 
 }  // namespace ferrolink::tools

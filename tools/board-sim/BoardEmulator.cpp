@@ -1,12 +1,20 @@
 #include "board-sim/BoardEmulator.h"
 
+// The emulator is a Linux test tool: it waits on the capture socket and asks for the link's
+// state itself, with libpcap's own calls beside.
+#include <net/if.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <ostream>
 
 #include <ferrolink/outside/CustomBoostLog.h>
-#include <ferrolink/platform/PcapTimedRead.h>
 #include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
@@ -33,13 +41,14 @@ constexpr int kHeaderAndChecksum = 28;
 CBoardEmulator::CBoardEmulator(const SBoardEmulatorOptions& options)
     : m_options(options),
       m_writer(options.m_firstByte),
+      m_secondWriter(static_cast<unsigned char>(options.m_secondBoardFirstByte)),
       m_store(options.m_boardMemoryBytes / CPacketPool::kSlotBytes),
       m_receiveImpairment(options.m_impairment, options.m_seed, CImpairment::EDirection::Receive),
       m_sendImpairment(options.m_impairment, options.m_seed, CImpairment::EDirection::Send),
       m_requestedErrors(options.m_requestedErrors & kRequestableErrors) {}
 
 CBoardEmulator::~CBoardEmulator() {
-    ferrolink::platform::pcap_close(m_handle);
+    if (m_handle) ::pcap_close(m_handle);
 }
 
 bool CBoardEmulator::InterfaceName(const std::string& given, std::string& device,
@@ -114,9 +123,16 @@ bool CBoardEmulator::Open(std::string& why) {
         ::pcap_freecode(&program);
     }
     ::pcap_setdirection(handle, PCAP_D_IN);
+    // Run waits on the socket itself (libpcap's own wait may never return on a silent link).
+    if (::pcap_setnonblock(handle, 1, error) != 0) {
+        why = std::string("cannot capture on ") + device + ": " + error;
+        ::pcap_close(handle);
+        return false;
+    }
 
-    ferrolink::platform::pcap_close(m_handle);
+    if (m_handle) ::pcap_close(m_handle);
     m_handle = handle;
+    m_device = device;
     return true;
 }
 
@@ -125,27 +141,91 @@ bool CBoardEmulator::Run() {
         FLK_LOG(2) << "no interface is open";
         return false;
     }
+    const int fd = ::pcap_get_selectable_fd(m_handle);
     const Clock::time_point start = Clock::now();
     m_nextReport = start;
     m_nextCaptureStatistics = start;
     bool ok = true;
-    bool warming = true;
-    while (!m_stop.load()) {
-        const int read = ferrolink::platform::pcap_dispatch(m_handle, -1, &CBoardEmulator::Captured,
-                                                            reinterpret_cast<u_char*>(this));
-        if (read == PCAP_ERROR) {
-            FLK_LOG(2) << "pcap_dispatch failed: " << ::pcap_geterr(m_handle);
+    while (ok && !m_stop.load()) {
+        // A flood is sent in small batches, so it needs the loop more often.
+        const int waitMs = m_options.m_flood.m_kind == EFloodKind::None ? kReadTimeoutMs : 1;
+        pollfd ready{fd, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, waitMs);
+        int read = 0;
+        if (polled < 0 && errno != EINTR) {
+            FLK_LOG(2) << "waiting on the capture socket failed: " << std::strerror(errno);
             ok = false;
-            break;
+        } else if (polled > 0 && (ready.revents & POLLERR)) {
+            // Taking the error clears it. A link that went down may come back: not an error.
+            int error = 0;
+            socklen_t length = sizeof(error);
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+            if (error != 0 && error != ENETDOWN) {
+                FLK_LOG(2) << "error on the capture socket: " << std::strerror(error);
+                ok = false;
+            }
+            m_nextLinkCheck = Clock::time_point{};
+        } else if (polled > 0 && (ready.revents & (POLLHUP | POLLNVAL))) {
+            FLK_LOG(2) << "the capture socket was closed";
+            ok = false;
+        } else if (polled > 0) {
+            read = ::pcap_dispatch(m_handle, -1, &CBoardEmulator::Captured,
+                                   reinterpret_cast<u_char*>(this));
+            if (read == PCAP_ERROR) {
+                FLK_LOG(2) << "reading the capture failed: " << ::pcap_geterr(m_handle);
+                ok = false;
+            }
         }
         // Quiet moments ready the board memory, so a burst does not wait for fresh pages.
-        if (read == 0 && warming) warming = m_store.WarmUp();
-        Tick(Clock::now());
+        if (read == 0) m_store.WarmUp();
+        // A few frames at a time means a wake-up for each: let a stream gather instead. Commands
+        // are answered when read, so this only delays the frames behind them.
+        if (read > 0 && read < kGatherBelowFrames) {
+            timespec pause{0, kGatherUs * 1000L};
+            ::nanosleep(&pause, nullptr);
+        }
+        const Clock::time_point now = Clock::now();
+        Tick(now);
+        if (!WatchLink(now)) ok = false;
         if (m_statisticsRequested.exchange(false) && m_options.m_events)
             Statistics().WriteText(*m_options.m_events);
     }
+    CollectDigests(true);
     RefreshCaptureStatistics();
     return ok;
+}
+
+bool CBoardEmulator::WatchLink(Clock::time_point now) {
+    if (!m_handle || now < m_nextLinkCheck) return true;
+    m_nextLinkCheck = now + std::chrono::milliseconds(kLinkCheckMs);
+    ifreq request{};
+    std::strncpy(request.ifr_name, m_device.c_str(), IFNAMSIZ - 1);
+    if (::ioctl(::pcap_get_selectable_fd(m_handle), SIOCGIFFLAGS, &request) != 0) {
+        if (errno != ENODEV && errno != ENXIO) return true;
+        FLK_LOG(2) << "interface " << m_device << " has gone";
+        return false;
+    }
+    const bool administrativelyUp = request.ifr_flags & IFF_UP;
+    const bool up = administrativelyUp && (request.ifr_flags & IFF_RUNNING);
+    if (up == !m_linkDown) return true;
+    std::ostream* events = m_options.m_events;
+    if (!up) {
+        m_linkDown = true;
+        m_linkDownSince = now;
+        Bump(m_counters.m_linkOutages);
+        if (events)
+            *events << "link on " << m_device << " is down ("
+                    << (administrativelyUp ? "no carrier" : "interface set down") << ")"
+                    << std::endl;
+    } else {
+        m_linkDown = false;
+        if (events)
+            *events << "link on " << m_device << " is up again after "
+                    << std::chrono::duration_cast<std::chrono::milliseconds>(now - m_linkDownSince)
+                           .count()
+                    << " ms" << std::endl;
+    }
+    return true;
 }
 
 void CBoardEmulator::Captured(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
@@ -160,6 +240,10 @@ void CBoardEmulator::OfferFrame(const unsigned char* frameBytes, int capturedLen
                                 Clock::time_point now) {
     if (!frameBytes || capturedLength < 6 || std::memcmp(frameBytes, BoardMac(), 6) != 0) return;
     Bump(m_counters.m_framesReceived);
+    if (m_silent) {
+        Bump(m_counters.m_ignoredWhileSilent);
+        return;
+    }
     if (!m_receiveImpairment.Active()) {
         Process(frameBytes, capturedLength, wireLength, now);
         return;
@@ -306,8 +390,9 @@ void CBoardEmulator::Command(std::uint16_t symbol, std::uint32_t frameIndex, std
     Bump(m_counters.m_commandsAnswered);
     m_writer.Report(kSymbolStatusReply, frameIndex, sequence, StatusOf(result), m_reportFrame);
     SendReport(m_reportFrame, now);
-    // Answered first, digested after: the host's round trip never waits for the hash.
-    if (result.m_completedNow) BandCompleted(m_store.Digest(result.m_band));
+    // Answered first, digested on the digest thread: neither the host's round trip nor the
+    // frames behind the command wait for the hash.
+    if (result.m_completedNow) m_store.Digest(result.m_band);
 }
 
 bool CBoardEmulator::MayLog() {
@@ -319,20 +404,90 @@ bool CBoardEmulator::MayLog() {
     return false;
 }
 
-void CBoardEmulator::BandCompleted(const SBandResult& result) {
+void CBoardEmulator::CollectDigests(bool wait) {
+    for (const SDigestedBand& band : m_store.Digested(wait)) BandCompleted(band);
+}
+
+void CBoardEmulator::BandCompleted(const SDigestedBand& band) {
     {
         std::lock_guard<std::mutex> lock(m_bandsMutex);
-        m_completedBands.push_back(
-            {result.m_band, result.m_packets, result.m_bandBytes, result.m_sha256});
+        m_completedBands.push_back({band.m_band, band.m_packets, band.m_bytes, band.m_sha256});
         if (m_completedBands.size() > kBandsListed) m_completedBands.pop_front();
         ++m_bandsCompletedTotal;
     }
-    FLK_LOG(1) << "band " << result.m_band << " complete";
-    if (m_options.m_events) {
-        *m_options.m_events << "band " << result.m_band << " complete: " << result.m_packets
-                            << " packets, " << result.m_bandBytes << " bytes, sha256 "
-                            << result.m_sha256 << std::endl;
+    if (m_bandLines >= kBandLinesPerSecond) {
+        ++m_bandLinesLeftOut;
+        return;
     }
+    ++m_bandLines;
+    FLK_LOG(1) << "band " << band.m_band << " complete";
+    if (m_options.m_events) {
+        *m_options.m_events << "band " << band.m_band << " complete: " << band.m_packets
+                            << " packets, " << band.m_bytes << " bytes, sha256 " << band.m_sha256
+                            << std::endl;
+    }
+}
+
+bool CBoardEmulator::Silent(Clock::time_point now) const {
+    if (m_options.m_silentAfterMs < 0) return false;
+    const auto since = now - m_start;
+    const auto from = std::chrono::milliseconds(m_options.m_silentAfterMs);
+    return since >= from && (m_options.m_silentForMs == 0 ||
+                             since < from + std::chrono::milliseconds(m_options.m_silentForMs));
+}
+
+void CBoardEmulator::Flood(Clock::time_point now) {
+    const SFloodOptions& flood = m_options.m_flood;
+    const Clock::time_point from = m_start + std::chrono::milliseconds(flood.m_afterMs);
+    if (flood.m_kind == EFloodKind::None || now < from) return;
+    const auto elapsed =
+        std::min(now - from, Clock::duration(std::chrono::milliseconds(flood.m_forMs)));
+    const auto due = static_cast<std::uint64_t>(std::chrono::duration<double>(elapsed).count() *
+                                                flood.m_framesPerSecond);
+    if (due <= m_floodSent) return;
+    const std::uint64_t batch = std::min<std::uint64_t>(due - m_floodSent, kFloodBatch);
+    // The latest report again: a duplicate, or with its checksum broken.
+    const SBandResult latest = m_store.Query();
+    m_writer.Report(kSymbolAutoReport, latest.m_band, m_autoReports - (m_autoReports > 0),
+                    StatusOf(latest), m_floodFrame);
+    if (flood.m_kind == EFloodKind::BadChecksum) m_floodFrame.back() ^= 0x5A;
+    const int sent = SendCopies(m_floodFrame, static_cast<int>(batch));
+    m_counters.m_testFramesSent.store(m_counters.m_testFramesSent.load(std::memory_order_relaxed) +
+                                          static_cast<std::uint64_t>(sent),
+                                      std::memory_order_relaxed);
+    // Frames beyond one batch are left out rather than sent later in a burst: the flood keeps
+    // its time, and the statistics tell the rate it reached.
+    m_floodSent = due;
+}
+
+int CBoardEmulator::SendCopies(const std::vector<unsigned char>& frame, int copies) {
+    if (m_sink || !m_handle) {
+        int sent = 0;
+        while (sent < copies && Transmit(frame.data(), static_cast<int>(frame.size()), false))
+            ++sent;
+        return sent;
+    }
+    // One system call for many frames: a flood at line rate is more than a send per frame.
+    constexpr int kPerCall = 64;
+    iovec part{const_cast<unsigned char*>(frame.data()), frame.size()};
+    mmsghdr messages[kPerCall]{};
+    for (mmsghdr& message : messages) {
+        message.msg_hdr.msg_iov = &part;
+        message.msg_hdr.msg_iovlen = 1;
+    }
+    const int fd = ::pcap_get_selectable_fd(m_handle);
+    int sent = 0;
+    while (sent < copies) {
+        const int done = ::sendmmsg(
+            fd, messages, static_cast<unsigned>(std::min(kPerCall, copies - sent)), MSG_DONTWAIT);
+        if (done <= 0) {
+            if (!m_linkDown && errno != EAGAIN && errno != ENOBUFS && MayLog())
+                FLK_LOG(2) << "sending the flood failed: " << std::strerror(errno);
+            break;
+        }
+        sent += done;
+    }
+    return sent;
 }
 
 SBoardStatus CBoardEmulator::StatusOf(const SBandResult& result) const {
@@ -371,39 +526,63 @@ void CBoardEmulator::ReleaseSent(std::deque<SHeldFrame>& queue, Clock::time_poin
     }
 }
 
-void CBoardEmulator::Transmit(const unsigned char* frameBytes, int length) {
+bool CBoardEmulator::Transmit(const unsigned char* frameBytes, int length, bool report) {
     if (m_sink) {
         m_sink(frameBytes, length);
     } else if (!m_handle) {
-        return;
+        return false;
     } else if (::pcap_sendpacket(m_handle, frameBytes, length) != 0) {
-        FLK_LOG(2) << "pcap_sendpacket failed: " << ::pcap_geterr(m_handle);
-        return;
+        // A link that is down refuses every frame; WatchLink has said so once.
+        if (!m_linkDown && MayLog()) FLK_LOG(2) << "sending failed: " << ::pcap_geterr(m_handle);
+        return false;
     }
-    Bump(m_counters.m_reportsSent);
+    if (report) Bump(m_counters.m_reportsSent);
+    return true;
 }
 
 void CBoardEmulator::Tick(Clock::time_point now) {
+    if (!m_started) {
+        m_started = true;
+        m_start = now;
+    }
+    m_silent = Silent(now);
     const Clock::time_point heldSince = now - std::chrono::milliseconds(kReorderHoldMs);
     ReleaseReceived(m_receiveDelayed, now, now);
     ReleaseReceived(m_receiveReordered, heldSince, now);
     ReleaseSent(m_sendDelayed, now);
     ReleaseSent(m_sendReordered, heldSince);
     if (m_options.m_reportIntervalMs > 0 && now >= m_nextReport) {
-        const SBandResult latest = m_store.Query();
-        m_writer.Report(kSymbolAutoReport, latest.m_band, m_autoReports++, StatusOf(latest),
-                        m_reportFrame);
-        SendReport(m_reportFrame, now);
+        if (m_options.m_secondBoardFirstByte >= 0) {
+            m_secondWriter.Report(kSymbolAutoReport, 0, m_secondReports++, SBoardStatus{},
+                                  m_secondFrame);
+            if (Transmit(m_secondFrame.data(), static_cast<int>(m_secondFrame.size()), false))
+                Bump(m_counters.m_testFramesSent);
+        }
+        if (!m_silent) {
+            const SBandResult latest = m_store.Query();
+            m_writer.Report(kSymbolAutoReport, latest.m_band, m_autoReports++, StatusOf(latest),
+                            m_reportFrame);
+            SendReport(m_reportFrame, now);
+        }
         const auto interval = std::chrono::milliseconds(m_options.m_reportIntervalMs);
         // Keep the rhythm, but after a stall start again from now rather than catch up.
         m_nextReport = m_nextReport + interval > now ? m_nextReport + interval : now + interval;
     }
+    Flood(now);
+    CollectDigests(false);
     if (now >= m_nextLogWindow) {
         if (m_logRecordsLeftOut > 0) {
             FLK_LOG(1) << m_logRecordsLeftOut << " log records left out in the last second";
             m_logRecordsLeftOut = 0;
         }
+        if (m_bandLinesLeftOut > 0 && m_options.m_events) {
+            *m_options.m_events << "and " << m_bandLinesLeftOut
+                                << " more bands completed in the last second, not listed here"
+                                << std::endl;
+        }
+        m_bandLinesLeftOut = 0;
         m_logRecords = 0;
+        m_bandLines = 0;
         m_nextLogWindow = now + std::chrono::seconds(1);
     }
     if (m_handle && now >= m_nextCaptureStatistics) {
@@ -446,6 +625,9 @@ SEmulatorStatistics CBoardEmulator::Statistics() const {
     s.m_captureReceived = get(m_counters.m_captureReceived);
     s.m_captureDropped = get(m_counters.m_captureDropped);
     s.m_captureInterfaceDropped = get(m_counters.m_captureInterfaceDropped);
+    s.m_ignoredWhileSilent = get(m_counters.m_ignoredWhileSilent);
+    s.m_testFramesSent = get(m_counters.m_testFramesSent);
+    s.m_linkOutages = get(m_counters.m_linkOutages);
     s.m_receiveImpairment = Snapshot(m_receiveCounts);
     s.m_sendImpairment = Snapshot(m_sendCounts);
     std::lock_guard<std::mutex> lock(m_bandsMutex);

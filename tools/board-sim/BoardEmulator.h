@@ -1,13 +1,17 @@
 // The board on one Ethernet interface: stores print data by band, answers the host's commands
 // with status replies, sends periodic reports (which adapter detection listens for), and can
-// impair both directions deterministically. One thread runs it (Run); other threads and signal
-// handlers may only call Stop, RequestStatistics and Statistics.
+// impair both directions deterministically. For the tools' tests it can also fall silent, flood
+// the link and report from a second board address. One thread runs it (Run), with the band
+// store's digest thread beside it; other threads and signal handlers may only call Stop,
+// RequestStatistics and Statistics.
 //
 // Embedding, e.g. in a test: construct, Open in the network namespace of the interface, Run on a
 // thread, Stop, join. Without a link, SetFrameSink, OfferFrame and Tick drive the same logic.
 #pragma once
 
 #include <pcap/pcap.h>
+
+#include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
@@ -27,6 +31,17 @@
 
 namespace ferrolink::tools {
 
+// Frames the board sends at a given rate for a while, to try the tools' log limits: AutoReports
+// with a broken checksum, or copies of the latest AutoReport (duplicates).
+enum class EFloodKind { None, BadChecksum, DuplicateReports };
+
+struct SFloodOptions {
+    EFloodKind m_kind = EFloodKind::None;
+    int m_framesPerSecond = 100000;
+    int m_afterMs = 0;  // from the start
+    int m_forMs = 1000;
+};
+
 struct SBoardEmulatorOptions {
     std::string m_interface;  // "eth1" or "rpcap://eth1"
     unsigned char m_firstByte = 0x12;
@@ -39,6 +54,15 @@ struct SBoardEmulatorOptions {
     // raise bit 2 (overflow while writing the memory) until a Reset.
     std::size_t m_boardMemoryBytes = std::size_t{256} << 20;
     std::ostream* m_events = nullptr;  // band completions and requested statistics; null: none
+
+    // Test aids. A second board MAC (first byte; -1: none) sends an AutoReport just before each
+    // of the board's own and answers nothing: a forged board, or one that is heard first.
+    int m_secondBoardFirstByte = -1;
+    // The board falls silent (no answer, no report, frames ignored) this long after the start
+    // (-1: never), for m_silentForMs (0: for good), while its link stays up.
+    int m_silentAfterMs = -1;
+    int m_silentForMs = 0;
+    SFloodOptions m_flood;
 };
 
 class CBoardEmulator {
@@ -61,6 +85,20 @@ public:
     // Log records a flood of frames can cause (bad commands, losses): at most this many per
     // second, then one record saying how many were left out.
     static constexpr int kLogRecordsPerSecond = 20;
+    // Lines of completed bands on the event stream: at most this many per second (more than a
+    // host completes at ten times gigabit with bands of 1 MiB), then one line saying how many
+    // were left out. The statistics count and list them all the same.
+    static constexpr int kBandLinesPerSecond = 2000;
+    // Flood frames sent in one turn of the receive loop (a turn a millisecond while flooding) at
+    // most, so that a flood never starves the receive path; what is due beyond it is left out.
+    static constexpr int kFloodBatch = 1024;
+    // After a read of fewer frames than this, the receive loop pauses for kGatherUs so that a
+    // stream of print frames is read in batches rather than with a wake-up per frame (which
+    // costs the emulator, and the sender beside it, more CPU than the frames themselves).
+    static constexpr int kGatherBelowFrames = 64;
+    static constexpr int kGatherUs = 100;
+    // How often the link's state is asked for (one ioctl).
+    static constexpr int kLinkCheckMs = 100;
 
     explicit CBoardEmulator(const SBoardEmulatorOptions& options);
     ~CBoardEmulator();
@@ -72,7 +110,8 @@ public:
     static bool InterfaceName(const std::string& given, std::string& device, std::string& why);
     // Opens the interface of the calling thread's network namespace. False with the reason.
     bool Open(std::string& why);
-    // Receives, answers and reports until Stop. False when the capture fails or nothing is open.
+    // Receives, answers and reports until Stop, then waits for the bands still being digested.
+    // False when the capture fails, the interface vanishes or nothing is open.
     bool Run();
     // Both only set a flag (async-signal-safe); Run sees it within its read time-out.
     void Stop() { m_stop.store(true); }
@@ -84,8 +123,12 @@ public:
     // is at `frame`. Frames for other destinations are ignored.
     void OfferFrame(const unsigned char* frame, int capturedLength, int wireLength,
                     Clock::time_point now);
-    // Periodic work: held frames that are due, the periodic report, the capture counters.
+    // Periodic work: held frames that are due, the periodic report, the bands digested since, the
+    // flood, the capture counters. The first call is the start the test aids count from.
     void Tick(Clock::time_point now);
+
+    // Waits for the bands still being digested and records them (Run does it when it stops).
+    void FinishDigests() { CollectDigests(true); }
 
     SEmulatorStatistics Statistics() const;
     const unsigned char* BoardMac() const { return m_writer.BoardMac(); }
@@ -101,7 +144,8 @@ private:
         std::atomic<std::uint64_t> m_framesReceived{0}, m_printFrames{0}, m_checksumErrors{0},
             m_lossesDetected{0}, m_reportsSent{0}, m_commandsAnswered{0}, m_refusedPackets{0},
             m_otherFrames{0}, m_captureReceived{0}, m_captureDropped{0},
-            m_captureInterfaceDropped{0};
+            m_captureInterfaceDropped{0}, m_ignoredWhileSilent{0}, m_testFramesSent{0},
+            m_linkOutages{0};
     };
     struct SImpairmentCounters {
         std::atomic<std::uint64_t> m_dropped{0}, m_corrupted{0}, m_duplicated{0}, m_reordered{0},
@@ -120,7 +164,16 @@ private:
     void ChecksumError();
     void Command(std::uint16_t symbol, std::uint32_t frameIndex, std::uint32_t sequence,
                  const unsigned char* data, int dataLength, Clock::time_point now);
-    void BandCompleted(const SBandResult& result);
+    // Bands the digest thread has finished: recorded and announced. `wait`: all of them.
+    void CollectDigests(bool wait);
+    void BandCompleted(const SDigestedBand& band);
+    bool Silent(Clock::time_point now) const;
+    void Flood(Clock::time_point now);
+    // Sends `copies` of one frame (not a report of the board); how many went.
+    int SendCopies(const std::vector<unsigned char>& frame, int copies);
+    // The interface's carrier, checked every kLinkCheckMs: announces outages and their end.
+    // False when the interface has gone.
+    bool WatchLink(Clock::time_point now);
     // False when this second's share of log records is spent (the record is then left out).
     bool MayLog();
     SBoardStatus StatusOf(const SBandResult& result) const;
@@ -130,7 +183,8 @@ private:
                std::deque<SHeldFrame>& delayed, std::deque<SHeldFrame>& reordered);
     // Through the impairment of the send direction.
     void SendReport(const std::vector<unsigned char>& frame, Clock::time_point now);
-    void Transmit(const unsigned char* frame, int length);
+    // False when it could not be sent. `report`: counted among the board's reports.
+    bool Transmit(const unsigned char* frame, int length, bool report = true);
     void ReleaseReceived(std::deque<SHeldFrame>& queue, Clock::time_point upTo,
                          Clock::time_point now);
     void ReleaseSent(std::deque<SHeldFrame>& queue, Clock::time_point upTo);
@@ -138,6 +192,7 @@ private:
 
     SBoardEmulatorOptions m_options;
     CBoardFrameWriter m_writer;
+    CBoardFrameWriter m_secondWriter;
     CBandStore m_store;
     CImpairment m_receiveImpairment;
     CImpairment m_sendImpairment;
@@ -157,6 +212,17 @@ private:
     int m_logRecords = 0;         // in the current second
     std::uint64_t m_logRecordsLeftOut = 0;
     Clock::time_point m_nextLogWindow{};
+    int m_bandLines = 0;  // in the current second
+    std::uint64_t m_bandLinesLeftOut = 0;
+    bool m_started = false;
+    bool m_silent = false;
+    Clock::time_point m_start{};  // of the first Tick
+    std::uint64_t m_floodSent = 0;
+    std::vector<unsigned char> m_floodFrame, m_secondFrame;
+    std::uint32_t m_secondReports = 0;
+    std::string m_device;
+    bool m_linkDown = false;
+    Clock::time_point m_linkDownSince{}, m_nextLinkCheck{};
 
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_statisticsRequested{false};

@@ -26,7 +26,10 @@ void SEmulatorStatistics::WriteText(std::ostream& out) const {
         << "  packets refused: " << m_refusedPackets << '\n'
         << "  other frames: " << m_otherFrames << '\n'
         << "  capture: received " << m_captureReceived << ", dropped " << m_captureDropped
-        << ", dropped by the interface " << m_captureInterfaceDropped << '\n';
+        << ", dropped by the interface " << m_captureInterfaceDropped << '\n'
+        << "  ignored while silent: " << m_ignoredWhileSilent << '\n'
+        << "  test frames sent: " << m_testFramesSent << '\n'
+        << "  link outages: " << m_linkOutages << '\n';
     WriteCounts(out, "impairment of received frames", m_receiveImpairment);
     WriteCounts(out, "impairment of sent reports", m_sendImpairment);
     out << "  bands completed: " << m_bandsCompleted;
@@ -59,6 +62,9 @@ void SEmulatorStatistics::WriteJson(std::ostream& out) const {
                                  {{"received", m_captureReceived},
                                   {"dropped", m_captureDropped},
                                   {"interface_dropped", m_captureInterfaceDropped}}},
+                                {"ignored_while_silent", m_ignoredWhileSilent},
+                                {"test_frames_sent", m_testFramesSent},
+                                {"link_outages", m_linkOutages},
                                 {"impairment_received", counts(m_receiveImpairment)},
                                 {"impairment_sent", counts(m_sendImpairment)},
                                 {"bands_completed", m_bandsCompleted},

@@ -37,6 +37,9 @@ struct SEmulatorStatistics {
     std::uint64_t m_captureReceived = 0;
     std::uint64_t m_captureDropped = 0;
     std::uint64_t m_captureInterfaceDropped = 0;
+    std::uint64_t m_ignoredWhileSilent = 0;  // addressed to the board while it was silent
+    std::uint64_t m_testFramesSent = 0;      // flood frames and the second board's reports
+    std::uint64_t m_linkOutages = 0;         // times the interface lost its carrier or went down
     SImpairmentCounts m_receiveImpairment;
     SImpairmentCounts m_sendImpairment;
     std::uint64_t m_bandsCompleted = 0;   // all of them, listed or not

@@ -31,6 +31,7 @@ public:
     void Release(unsigned char* slot);
 
     std::size_t SlotsInUse() const { return m_slotsMade - m_free.size(); }
+    std::size_t FreeSlots() const { return m_free.size(); }
 
 private:
     struct SChunkFree {

@@ -1,5 +1,6 @@
 // ferrolink-board-sim: the board emulator on one Ethernet interface, until SIGINT or SIGTERM.
-// Exit status: 0 after a signal, 1 when the interface cannot be used, 2 for bad arguments.
+// Exit status: 0 after a signal, 1 when the interface cannot be used (or goes), 2 for bad
+// arguments.
 #include <CLI/CLI.hpp>
 
 #include <atomic>
@@ -89,8 +90,45 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0.0, 1.0))
         ->capture_default_str();
     app.add_option("--fatal-bits", fatalBits,
-                   "Error bits (2..13) raised in every report until a Reset command, e.g. 0x04")
+                   "Error bits (2..13) raised in every report from the start until a Reset "
+                   "command: 0x04 is a latched fatal fault")
         ->check(CheckRequestableBits);
+    int secondBoard = -1;
+    app.add_option("--second-board", secondBoard,
+                   "Also send an AutoReport from board MAC B:34:56:78:9A:BC just before each of "
+                   "the board's own; that board answers nothing (a forged board heard first)")
+        ->check(CLI::Range(0, 255));
+    app.add_option("--silent-after-ms", options.m_silentAfterMs,
+                   "Fall silent this long after the start: no answers, no reports, the link "
+                   "stays up")
+        ->check(CLI::Range(0, 86400000));
+    app.add_option("--silent-for-ms", options.m_silentForMs,
+                   "How long the silence lasts; 0: until the end")
+        ->check(CLI::Range(0, 86400000))
+        ->capture_default_str();
+    std::string flood;
+    auto& floodOptions = options.m_flood;
+    app.add_option(
+           "--flood", flood,
+           "Send frames to the PC at --flood-rate for --flood-ms: bad-checksum (AutoReports "
+           "with a broken checksum) or duplicate-reports (copies of the latest AutoReport)")
+        ->check(CLI::IsMember({"bad-checksum", "duplicate-reports"}));
+    app.add_option("--flood-rate", floodOptions.m_framesPerSecond, "Flood frames per second")
+        ->check(CLI::Range(1, 1000000))
+        ->capture_default_str();
+    app.add_option("--flood-after-ms", floodOptions.m_afterMs, "Start of the flood after the start")
+        ->check(CLI::Range(0, 86400000))
+        ->capture_default_str();
+    app.add_option("--flood-ms", floodOptions.m_forMs, "Length of the flood")
+        ->check(CLI::Range(1, 86400000))
+        ->capture_default_str();
+    app.footer(
+        "Standard output: the board's address once listening, one line per completed band (at "
+        "most " +
+        std::to_string(CBoardEmulator::kBandLinesPerSecond) +
+        " a second, then a line saying how many more), link outages, and the statistics on "
+        "SIGUSR1 and at exit.\nExit status: 0 after SIGINT or SIGTERM; 1 when the interface "
+        "cannot be opened, fails or vanishes; 2 for bad arguments.");
     app.add_option("--stats-file", statsFile, "Write the final statistics there as JSON");
     app.add_option("--log-level", logLevel, "off, failure or notice (to standard error)")
         ->check(CLI::IsMember({"off", "failure", "notice"}))
@@ -114,6 +152,17 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    if (secondBoard == static_cast<int>(firstByte)) {
+        std::cerr << app.get_name()
+                  << ": --second-board: the second board needs another first byte than the "
+                     "board's own ("
+                  << firstByte << ")\n";
+        return 2;
+    }
+    options.m_secondBoardFirstByte = secondBoard;
+    if (flood == "bad-checksum") floodOptions.m_kind = ferrolink::tools::EFloodKind::BadChecksum;
+    if (flood == "duplicate-reports")
+        floodOptions.m_kind = ferrolink::tools::EFloodKind::DuplicateReports;
     options.m_firstByte = static_cast<unsigned char>(firstByte);
     options.m_requestedErrors = fatalBits;
     options.m_captureBufferBytes = bufferMiB << 20;

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "board-sim/BoardFrameWriter.h"
 #include "board-sim/Impairment.h"
 #include "common/BoardProtocol.h"
+#include "common/Sha256.h"
 
 namespace ferrolink::tools {
 namespace {
@@ -141,6 +144,104 @@ TEST_F(BoardEmulatorTest, RequestedErrorsAndAFullMemoryStayUntilReset) {
     Offer(kSymbolPrintData, 1, 0, {}, 1);
     Offer(kSymbolEndOfBand, 1, 3, {1, 60, 60});
     EXPECT_FALSE(LastReply().ExistError()) << "Reset gave the memory back";
+}
+
+TEST_F(BoardEmulatorTest, CompletedBandLinesAreBoundedAndCarryTheDigest) {
+    std::ostringstream events;
+    SBoardEmulatorOptions options;
+    options.m_reportIntervalMs = 0;
+    options.m_events = &events;
+    Make(options);
+    const int bands = CBoardEmulator::kBandLinesPerSecond + 5;
+    for (int b = 0; b < bands; ++b) {
+        Offer(kSymbolPrintData, static_cast<std::uint32_t>(b), 0, {}, 7);
+        Offer(kSymbolEndOfBand, static_cast<std::uint32_t>(b), 1, {1, 50, 60});
+    }
+    m_board->FinishDigests();
+    m_board->Tick(m_now);  // the second's summary
+    const Frame content(50, 7);
+    const std::string text = events.str();
+    EXPECT_EQ(0u, text.find("band 0 complete: 1 packets, 50 bytes, sha256 " +
+                            CSha256::Hex(content.data(), content.size()) + "\n"));
+    std::istringstream lines(text);
+    int listed = 0, summaries = 0;
+    for (std::string line; std::getline(lines, line);) {
+        listed += line.find(" complete: ") != std::string::npos;
+        summaries += line == "and 5 more bands completed in the last second, not listed here";
+    }
+    EXPECT_EQ(std::make_tuple(CBoardEmulator::kBandLinesPerSecond, 1),
+              std::make_tuple(listed, summaries));
+    EXPECT_EQ(static_cast<std::uint64_t>(bands), m_board->Statistics().m_bandsCompleted)
+        << "the statistics count every band";
+}
+
+// What the tools' tests ask of the board: floods at a rate for a while, a second board address
+// heard first, and a board that falls silent while its link stays up.
+TEST_F(BoardEmulatorTest, TestAidsAsThePcSeesThem) {
+    using ms = std::chrono::milliseconds;
+    struct SCase {
+        EFloodKind m_kind;
+        int m_rate, m_afterMs, m_forMs;
+        std::size_t m_at100ms, m_atEnd;  // frames sent by then (after 1 s: the end)
+        bool m_validChecksum;
+    };
+    const SCase cases[] = {
+        {EFloodKind::BadChecksum, 1000, 50, 100, 50, 100, false},
+        {EFloodKind::DuplicateReports, 5000, 0, 1000, 500, 5000, true},
+        // Beyond one batch a turn, frames are left out, not sent late.
+        {EFloodKind::BadChecksum, 1000000, 0, 10, CBoardEmulator::kFloodBatch,
+         CBoardEmulator::kFloodBatch, false},
+    };
+    for (const SCase& c : cases) {
+        SBoardEmulatorOptions options;
+        options.m_reportIntervalMs = 0;
+        options.m_flood = {c.m_kind, c.m_rate, c.m_afterMs, c.m_forMs};
+        Make(options);
+        m_board->Tick(m_now);
+        EXPECT_EQ(0u, m_sent.size()) << c.m_rate;
+        m_board->Tick(m_now + ms(100));
+        EXPECT_EQ(c.m_at100ms, m_sent.size()) << c.m_rate << ": at most one batch at a time";
+        for (int t = 200; t <= 2000; t += 100) m_board->Tick(m_now + ms(t));
+        EXPECT_EQ(c.m_atEnd, m_sent.size()) << c.m_rate;
+        EXPECT_EQ(m_sent.size(), m_board->Statistics().m_testFramesSent);
+        EXPECT_EQ(0u, m_board->Statistics().m_reportsSent) << "not the board's reports";
+        for (const Frame& f : m_sent) {
+            ASSERT_EQ(c.m_validChecksum, CNetworkHelper::IsValidCheckSum(f.data(), 88));
+            ASSERT_EQ(0, std::memcmp(f.data() + 6, m_board->BoardMac(), 6));
+        }
+    }
+
+    // A second board reports just before the board, and answers nothing.
+    SBoardEmulatorOptions options;
+    options.m_reportIntervalMs = 100;
+    options.m_secondBoardFirstByte = 0x07;
+    Make(options);
+    m_board->Tick(m_now);
+    ASSERT_EQ(2u, m_sent.size());
+    EXPECT_EQ(0x07, m_sent[0][6]);
+    EXPECT_EQ(0x12, m_sent[1][6]);
+    EXPECT_TRUE(CNetworkHelper::IsValidCheckSum(m_sent[0].data(), 88));
+    Frame query(88, 0);
+    std::memcpy(query.data(), m_sent[0].data() + 6, 6);  // a command to the second board
+    m_board->OfferFrame(query.data(), 88, 88, m_now);
+    EXPECT_EQ(2u, m_sent.size());
+
+    // Silent from 100 ms for 200 ms: no report, no answer, the frames counted as ignored.
+    options = {};
+    options.m_reportIntervalMs = 100;
+    options.m_silentAfterMs = 100;
+    options.m_silentForMs = 200;
+    Make(options);
+    m_board->Tick(m_now);
+    m_board->Tick(m_now + ms(150));
+    Offer(kSymbolStatusQuery, 0, 1);
+    m_board->Tick(m_now + ms(250));
+    EXPECT_EQ(1u, m_sent.size());
+    EXPECT_EQ(1u, m_board->Statistics().m_ignoredWhileSilent);
+    m_board->Tick(m_now + ms(300));
+    Offer(kSymbolStatusQuery, 0, 2);
+    EXPECT_EQ(3u, m_sent.size()) << "a report and the answer once the silence is over";
+    EXPECT_EQ(2u, LastReply().m_bandInfo[3]);
 }
 
 TEST_F(BoardEmulatorTest, ImpairmentOnBothDirections) {
