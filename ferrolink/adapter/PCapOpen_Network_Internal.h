@@ -13,9 +13,11 @@
 #include <ferrolink/outside/AdapterInfo.h>
 #include <ferrolink/outside/CustomMutex.h>
 
+namespace ferrolink::core {
+
 class CCustomAutoResetEvent;
 
-class FERROLINK_API CPCapOpen_Network_Internal {
+class CPCapOpen_Network_Internal {
 public:
     CPCapOpen_Network_Internal();
     virtual ~CPCapOpen_Network_Internal();
@@ -71,3 +73,5 @@ private:
     std::string* m_deviceName;
     CCustomAutoResetEvent* m_macFlagEvent = nullptr;
 };
+
+}  // namespace ferrolink::core

@@ -7,7 +7,7 @@
 #include <boost/log/sinks/basic_sink_backend.hpp>
 #include <boost/log/sinks/sync_frontend.hpp>
 
-#include <ferrolink/outside/CustomBoostLog.h>
+#include <ferrolink/host/outside/CustomBoostLog.h>
 
 namespace logging = boost::log;
 
