@@ -13,6 +13,10 @@
 #include <ferrolink/outside/AdapterInfo.h>
 #include <ferrolink/outside/CustomMutex.h>
 
+#ifdef FERROLINK_TEST_PROBES
+class CPCapOpen_NetworkProbe;  // white-box tests' probe, at global scope
+#endif
+
 namespace ferrolink::core {
 
 class CCustomAutoResetEvent;
@@ -40,7 +44,7 @@ public:
 
 private:
 #ifdef FERROLINK_TEST_PROBES  // set only for what tests, benchmarks and fuzz targets build
-    friend class CPCapOpen_NetworkProbe;  // reaches the handle mutex
+    friend class ::CPCapOpen_NetworkProbe;  // reaches the handle mutex
 #endif
 
     // Handle management.

@@ -59,10 +59,13 @@ extern "C" {
 FLK_API flk_device_list* FLK_CALL flk_device_list_create(void) {
     return GuardValue<flk_device_list*>(nullptr, [] { return new flk_device_list; });
 }
-FLK_API void FLK_CALL flk_device_list_destroy(flk_device_list* list) { delete list; }
+FLK_API void FLK_CALL flk_device_list_destroy(flk_device_list* list) {
+    delete list;
+}
 FLK_API void* FLK_CALL flk_device_list_find(flk_device_list* list) {
     if (list == nullptr) return nullptr;
-    return GuardValue<void*>(nullptr, [&] { return static_cast<void*>(list->devices.FindAllDevice()); });
+    return GuardValue<void*>(nullptr,
+                             [&] { return static_cast<void*>(list->devices.FindAllDevice()); });
 }
 FLK_API int32_t FLK_CALL flk_device_list_adaptor_info(flk_device_list* list, uint8_t* buffer,
                                                       int32_t* size) {
@@ -167,7 +170,9 @@ FLK_API void FLK_CALL flk_pcap_close(void* pcap_handle) {
 FLK_API flk_network* FLK_CALL flk_network_create(void) {
     return GuardValue<flk_network*>(nullptr, [] { return new flk_network; });
 }
-FLK_API void FLK_CALL flk_network_destroy(flk_network* network) { delete network; }
+FLK_API void FLK_CALL flk_network_destroy(flk_network* network) {
+    delete network;
+}
 FLK_API flk_status FLK_CALL flk_network_open_auto(flk_network* network, uint32_t milliseconds,
                                                   const bool* abort_flag) {
     if (network == nullptr) return FLK_INVALID_ARGUMENT;
@@ -176,12 +181,10 @@ FLK_API flk_status FLK_CALL flk_network_open_auto(flk_network* network, uint32_t
 FLK_API flk_status FLK_CALL flk_network_open_console(flk_network* network, uint32_t milliseconds,
                                                      const bool* abort_flag) {
     if (network == nullptr) return FLK_INVALID_ARGUMENT;
-    return Guard([&] {
-        return Status(network->network.Open_ByConsoleInput(milliseconds, abort_flag));
-    });
+    return Guard(
+        [&] { return Status(network->network.Open_ByConsoleInput(milliseconds, abort_flag)); });
 }
-FLK_API flk_status FLK_CALL flk_network_open_device(flk_network* network,
-                                                    const char* device_name) {
+FLK_API flk_status FLK_CALL flk_network_open_device(flk_network* network, const char* device_name) {
     if (network == nullptr) return FLK_INVALID_ARGUMENT;
     return Guard([&] { return Status(network->network.Open_ByDeviceName(device_name)); });
 }
@@ -193,9 +196,8 @@ FLK_API flk_status FLK_CALL flk_network_close(flk_network* network, uint32_t mil
 FLK_API int32_t FLK_CALL flk_network_is_open(flk_network* network, uint32_t milliseconds,
                                              const bool* abort_flag) {
     if (network == nullptr) return 0;
-    return GuardValue<int32_t>(0, [&] {
-        return network->network.IsOpen(milliseconds, abort_flag) ? 1 : 0;
-    });
+    return GuardValue<int32_t>(
+        0, [&] { return network->network.IsOpen(milliseconds, abort_flag) ? 1 : 0; });
 }
 FLK_API void* FLK_CALL flk_network_handle(flk_network* network, uint32_t milliseconds,
                                           const bool* abort_flag) {
@@ -222,13 +224,16 @@ FLK_API void FLK_CALL flk_network_unlock(flk_network* network) {
 FLK_API flk_status FLK_CALL flk_network_device_name(flk_network* network, char* name,
                                                     int32_t capacity, int32_t* length) {
     if (network == nullptr) return FLK_INVALID_ARGUMENT;
-    return Guard([&] { return CopyText(network->network.GetDeviceName(), name, capacity, length); });
+    return Guard(
+        [&] { return CopyText(network->network.GetDeviceName(), name, capacity, length); });
 }
 
 FLK_API flk_receiver* FLK_CALL flk_receiver_create(void) {
     return GuardValue<flk_receiver*>(nullptr, [] { return new flk_receiver; });
 }
-FLK_API void FLK_CALL flk_receiver_destroy(flk_receiver* receiver) { delete receiver; }
+FLK_API void FLK_CALL flk_receiver_destroy(flk_receiver* receiver) {
+    delete receiver;
+}
 FLK_API flk_status FLK_CALL flk_receiver_setup(flk_receiver* receiver, int32_t mode,
                                                void* pcap_handle, flk_receive_fn callback,
                                                void* user) {
@@ -264,9 +269,8 @@ FLK_API void FLK_CALL flk_receiver_stop(flk_receiver* receiver) {
     }
 }
 FLK_API int32_t FLK_CALL flk_receiver_process_check(const uint8_t* frame, int32_t length) {
-    return GuardValue<int32_t>(1, [&] {
-        return core::CReceiveWPCapPacket::ProcessPacket_Check(frame, length) ? 1 : 0;
-    });
+    return GuardValue<int32_t>(
+        1, [&] { return core::CReceiveWPCapPacket::ProcessPacket_Check(frame, length) ? 1 : 0; });
 }
 
 }  // extern "C"

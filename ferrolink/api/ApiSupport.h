@@ -25,7 +25,9 @@ inline flk_status CopyText(const std::string& text, char* out, int32_t capacity,
     return FLK_OK;
 }
 
-inline flk_status Status(bool ok) { return ok ? FLK_OK : FLK_FAILED; }
+inline flk_status Status(bool ok) {
+    return ok ? FLK_OK : FLK_FAILED;
+}
 
 // Runs `f` (which answers a flk_status); an allocation failure or any other exception becomes a
 // status instead of unwinding into a caller that may not be C++.

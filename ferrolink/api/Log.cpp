@@ -31,12 +31,12 @@ FLK_API void FLK_CALL flk_log_set_handler(flk_log_enabled_fn enabled, flk_log_re
     }
     // A mutex that cannot be locked is a broken process; there is nothing to report it to.
     try {
-    std::lock_guard<std::mutex> lock(g_installing);
-    SHandler* old = g_handler.exchange(handler, std::memory_order_acq_rel);
-    if (old != nullptr) {
-        old->older = g_retired;
-        g_retired = old;
-    }
+        std::lock_guard<std::mutex> lock(g_installing);
+        SHandler* old = g_handler.exchange(handler, std::memory_order_acq_rel);
+        if (old != nullptr) {
+            old->older = g_retired;
+            g_retired = old;
+        }
     } catch (...) {
         delete handler;
     }
@@ -57,18 +57,28 @@ FLK_API void FLK_CALL flk_log_write(int32_t severity, const char* message, const
                     line, handler->user);
 }
 
-FLK_API uint32_t FLK_CALL flk_api_version(void) { return FLK_API_VERSION; }
+FLK_API uint32_t FLK_CALL flk_api_version(void) {
+    return FLK_API_VERSION;
+}
 
 FLK_API const char* FLK_CALL flk_status_text(flk_status status) {
     switch (status) {
-        case FLK_OK: return "done";
-        case FLK_FAILED: return "the operation failed";
-        case FLK_INVALID_ARGUMENT: return "invalid argument";
-        case FLK_BUFFER_TOO_SMALL: return "buffer too small";
-        case FLK_TIMEOUT: return "timed out or aborted";
-        case FLK_NO_MEMORY: return "out of memory";
-        case FLK_NOT_FOUND: return "not found";
-        default: return "unknown status";
+        case FLK_OK:
+            return "done";
+        case FLK_FAILED:
+            return "the operation failed";
+        case FLK_INVALID_ARGUMENT:
+            return "invalid argument";
+        case FLK_BUFFER_TOO_SMALL:
+            return "buffer too small";
+        case FLK_TIMEOUT:
+            return "timed out or aborted";
+        case FLK_NO_MEMORY:
+            return "out of memory";
+        case FLK_NOT_FOUND:
+            return "not found";
+        default:
+            return "unknown status";
     }
 }
 

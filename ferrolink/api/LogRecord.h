@@ -58,8 +58,8 @@ private:
 // FLK_LOG(1) << "text" << value;   severity 1 = notice, 2 = failure.
 // The stream is evaluated only when the handler wants the record. Safe as the sole statement of
 // an unbraced if.
-#define FLK_LOG(severity)                                                                    \
-    for (::ferrolink::CLogRecord flk_log_record_(static_cast<int>(severity),                \
+#define FLK_LOG(severity)                                                                     \
+    for (::ferrolink::CLogRecord flk_log_record_(static_cast<int>(severity),                  \
                                                  FLK_FUNCTION_SIGNATURE, __FILE__, __LINE__); \
-         flk_log_record_.Pending(); flk_log_record_.Done())                                 \
+         flk_log_record_.Pending(); flk_log_record_.Done())                                   \
     flk_log_record_.Stream()

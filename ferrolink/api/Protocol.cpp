@@ -25,7 +25,8 @@ namespace {
 // frame is built, so that a too small buffer never consumes padding values.
 flk_status CopyFrame(const SBufferData<unsigned char>& built, uint8_t* frame, int32_t* length) {
     *length = built.m_count;
-    if (built.m_count > 0) std::memcpy(frame, built.m_pBuffer, static_cast<std::size_t>(built.m_count));
+    if (built.m_count > 0)
+        std::memcpy(frame, built.m_pBuffer, static_cast<std::size_t>(built.m_count));
     return FLK_OK;
 }
 
@@ -113,8 +114,12 @@ FLK_API int32_t FLK_CALL flk_frame_maximum_size_get(void) {
 FLK_API void FLK_CALL flk_frame_maximum_size_set(int32_t size) {
     core::CConstValue::SetFrameMaximumSize(size);
 }
-FLK_API const uint8_t* FLK_CALL flk_pc_mac(void) { return core::CConstValue::GetPcMac(); }
-FLK_API const uint8_t* FLK_CALL flk_board_mac(void) { return core::CConstValue::BoardMac_Get(); }
+FLK_API const uint8_t* FLK_CALL flk_pc_mac(void) {
+    return core::CConstValue::GetPcMac();
+}
+FLK_API const uint8_t* FLK_CALL flk_board_mac(void) {
+    return core::CConstValue::BoardMac_Get();
+}
 FLK_API flk_status FLK_CALL flk_board_mac_set(const uint8_t* mac, int32_t length) {
     return Guard([&] {
         SBufferData<unsigned char> copy;
@@ -181,9 +186,8 @@ FLK_API flk_status FLK_CALL flk_frame_build_print(int32_t frame_index, uint32_t 
 }
 
 FLK_API int32_t FLK_CALL flk_print_data_capacity(int32_t data_length) {
-    return GuardValue<int32_t>(-1, [&] {
-        return core::CNetworkHelper::GetActualPrintDataCapacity(data_length);
-    });
+    return GuardValue<int32_t>(
+        -1, [&] { return core::CNetworkHelper::GetActualPrintDataCapacity(data_length); });
 }
 FLK_API uint32_t FLK_CALL flk_checksum_get(const uint8_t* data, int32_t length) {
     return core::CNetworkHelper::CheckSum_Get(data, length);
@@ -220,8 +224,8 @@ FLK_API flk_status FLK_CALL flk_frame_parse(const uint8_t* frame, uint32_t frame
     });
 }
 
-FLK_API flk_status FLK_CALL flk_send_frame(void* pcap_handle, const uint8_t* frame,
-                                           int32_t length, int32_t check_checksum) {
+FLK_API flk_status FLK_CALL flk_send_frame(void* pcap_handle, const uint8_t* frame, int32_t length,
+                                           int32_t check_checksum) {
     if (length < 0 || (frame == nullptr && length > 0)) return FLK_INVALID_ARGUMENT;
     return Guard([&] {
         SBufferData<unsigned char> copy;
@@ -244,8 +248,8 @@ FLK_API flk_status FLK_CALL flk_send_print_frame(void* pcap_handle, uint32_t fra
 }
 
 FLK_API flk_status FLK_CALL flk_send_print_frame_checked(void* pcap_handle, uint32_t frame_index,
-                                                         uint32_t packet_index,
-                                                         const uint8_t* data, int32_t data_length,
+                                                         uint32_t packet_index, const uint8_t* data,
+                                                         int32_t data_length,
                                                          int32_t valid_checksum) {
     return Guard([&] {
         return Status(core::CNetworkHelper::SendOnePacket_PrintData(
@@ -261,10 +265,9 @@ FLK_API flk_status FLK_CALL flk_detect_reply(void* pcap_handle, int32_t timeout_
 }
 
 FLK_API flk_status FLK_CALL flk_send_print_data(void* pcap_handle, const uint8_t* buffer,
-                                                int64_t buffer_size,
-                                                const flk_packet_slice* slices, int32_t count,
-                                                int32_t capacity_basis, int32_t start_index,
-                                                int32_t frame_index) {
+                                                int64_t buffer_size, const flk_packet_slice* slices,
+                                                int32_t count, int32_t capacity_basis,
+                                                int32_t start_index, int32_t frame_index) {
     if (count < 0 || (slices == nullptr && count > 0) || buffer_size < 0)
         return FLK_INVALID_ARGUMENT;
     return Guard([&] {
@@ -315,24 +318,22 @@ FLK_API void FLK_CALL flk_reply_init(flk_reply* reply, int32_t check_error) {
 
 FLK_API flk_status FLK_CALL flk_reply_parse(flk_reply* reply, const uint8_t* data,
                                             int32_t data_length) {
-    return ParseReply(reply, data, data_length, [](core::SWaitCheckParam& p,
-                                                   const core::SPacketData& d) {
-        return p.ParseInfo(d);
-    });
+    return ParseReply(
+        reply, data, data_length,
+        [](core::SWaitCheckParam& p, const core::SPacketData& d) { return p.ParseInfo(d); });
 }
 FLK_API flk_status FLK_CALL flk_reply_parse_version(flk_reply* reply, const uint8_t* data,
                                                     int32_t data_length) {
-    return ParseReply(reply, data, data_length, [](core::SWaitCheckParam& p,
-                                                   const core::SPacketData& d) {
-        return p.Parse_VersionInfo(d);
-    });
+    return ParseReply(reply, data, data_length,
+                      [](core::SWaitCheckParam& p, const core::SPacketData& d) {
+                          return p.Parse_VersionInfo(d);
+                      });
 }
 FLK_API flk_status FLK_CALL flk_reply_parse_band(flk_reply* reply, const uint8_t* data,
                                                  int32_t data_length) {
-    return ParseReply(reply, data, data_length, [](core::SWaitCheckParam& p,
-                                                   const core::SPacketData& d) {
-        return p.Parse_BandInfo(d);
-    });
+    return ParseReply(
+        reply, data, data_length,
+        [](core::SWaitCheckParam& p, const core::SPacketData& d) { return p.Parse_BandInfo(d); });
 }
 FLK_API int32_t FLK_CALL flk_reply_frame_index_of_resend(const flk_reply* reply) {
     if (reply == nullptr) return 0;

@@ -49,13 +49,14 @@ FLK_API flk_event* FLK_CALL flk_event_create(int32_t auto_reset, int32_t initial
         return new flk_event{core::CCustomEvent(auto_reset != 0, initial_state != 0)};
     });
 }
-FLK_API void FLK_CALL flk_event_destroy(flk_event* event) { delete event; }
+FLK_API void FLK_CALL flk_event_destroy(flk_event* event) {
+    delete event;
+}
 FLK_API flk_status FLK_CALL flk_event_wait(flk_event* event, uint32_t milliseconds,
                                            const bool* abort_flag) {
     if (event == nullptr) return FLK_INVALID_ARGUMENT;
-    return Guard([&] {
-        return event->event.WaitOne(milliseconds, abort_flag) ? FLK_OK : FLK_TIMEOUT;
-    });
+    return Guard(
+        [&] { return event->event.WaitOne(milliseconds, abort_flag) ? FLK_OK : FLK_TIMEOUT; });
 }
 FLK_API flk_status FLK_CALL flk_event_set(flk_event* event) {
     if (event == nullptr) return FLK_INVALID_ARGUMENT;
@@ -73,13 +74,14 @@ FLK_API int32_t FLK_CALL flk_event_is_set(const flk_event* event) {
 FLK_API flk_mutex* FLK_CALL flk_mutex_create(void) {
     return GuardValue<flk_mutex*>(nullptr, [] { return new flk_mutex; });
 }
-FLK_API void FLK_CALL flk_mutex_destroy(flk_mutex* mutex) { delete mutex; }
+FLK_API void FLK_CALL flk_mutex_destroy(flk_mutex* mutex) {
+    delete mutex;
+}
 FLK_API flk_status FLK_CALL flk_mutex_wait(flk_mutex* mutex, uint32_t milliseconds,
                                            const bool* abort_flag) {
     if (mutex == nullptr) return FLK_INVALID_ARGUMENT;
-    return Guard([&] {
-        return mutex->mutex.WaitOne(milliseconds, abort_flag) ? FLK_OK : FLK_TIMEOUT;
-    });
+    return Guard(
+        [&] { return mutex->mutex.WaitOne(milliseconds, abort_flag) ? FLK_OK : FLK_TIMEOUT; });
 }
 FLK_API flk_status FLK_CALL flk_mutex_release(flk_mutex* mutex) {
     if (mutex == nullptr) return FLK_INVALID_ARGUMENT;
@@ -118,7 +120,9 @@ FLK_API void FLK_CALL flk_thread_join(flk_thread* thread) {
 FLK_API int32_t FLK_CALL flk_thread_is_current(const flk_thread* thread) {
     return thread != nullptr && ferrolink::outside::IsCurrentThread(thread->handle) ? 1 : 0;
 }
-FLK_API uint32_t FLK_CALL flk_tick_count(void) { return ferrolink::platform::GetTickCount(); }
+FLK_API uint32_t FLK_CALL flk_tick_count(void) {
+    return ferrolink::platform::GetTickCount();
+}
 
 FLK_API flk_status FLK_CALL flk_config_previous_device_get(char* name, int32_t capacity,
                                                            int32_t* length) {
@@ -138,8 +142,8 @@ FLK_API int32_t FLK_CALL flk_config_mac_mode_get(void) {
 }
 FLK_API flk_status FLK_CALL flk_config_mac_mode_set(int32_t mode) {
     return Guard([&] {
-        return Status(core::OC_NetworkCommon.SoftwareMac_Mode_Set(
-            static_cast<core::ESoftwareMacMode>(mode)));
+        return Status(
+            core::OC_NetworkCommon.SoftwareMac_Mode_Set(static_cast<core::ESoftwareMacMode>(mode)));
     });
 }
 FLK_API uint8_t FLK_CALL flk_config_mac_address_get(void) {

@@ -12,8 +12,11 @@
 
 struct pcap_pkthdr;
 
-namespace ferrolink::core {
+#ifdef FERROLINK_TEST_PROBES
+class CReceiveWPCapPacketProbe;  // white-box tests' probe, at global scope
+#endif
 
+namespace ferrolink::core {
 
 enum ECaptureMode : std::int32_t {
     CaptureMode_PcToBoard = 1,    // source PC MAC, destination board MAC
@@ -59,7 +62,7 @@ protected:
 
 private:
 #ifdef FERROLINK_TEST_PROBES  // set only for what tests, benchmarks and fuzz targets build
-    friend class CReceiveWPCapPacketProbe;  // drives the per-frame path without a thread
+    friend class ::CReceiveWPCapPacketProbe;  // drives the per-frame path without a thread
 #endif
 
     bool Initialize();

@@ -70,11 +70,13 @@ public:
         m_packetDataSize = packetSize;
         m_startPacketIndex = 0;
         if (packetSize <= 0) return;
-        m_packetList.reserve(static_cast<std::size_t>((m_printDataSize + packetSize - 1) / packetSize));
+        m_packetList.reserve(
+            static_cast<std::size_t>((m_printDataSize + packetSize - 1) / packetSize));
         for (std::int64_t at = 0; at < m_printDataSize; at += packetSize) {
             const std::int64_t left = m_printDataSize - at;
-            m_packetList.push_back({static_cast<std::int32_t>(at),
-                                    static_cast<std::int32_t>(left < packetSize ? left : packetSize)});
+            m_packetList.push_back(
+                {static_cast<std::int32_t>(at),
+                 static_cast<std::int32_t>(left < packetSize ? left : packetSize)});
         }
     }
 };

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <iterator>
 #include <limits>
 #include <new>
 #include <utility>
@@ -25,6 +27,13 @@ public:
     using const_iterator = const SPacketSlice*;
 
     CPacketSliceList() = default;
+    CPacketSliceList(std::initializer_list<SPacketSlice> slices) {
+        assign(slices.begin(), slices.end());
+    }
+    CPacketSliceList& operator=(std::initializer_list<SPacketSlice> slices) {
+        assign(slices.begin(), slices.end());
+        return *this;
+    }
     ~CPacketSliceList() { delete[] m_data; }
     CPacketSliceList(const CPacketSliceList& other) { assign(other.begin(), other.end()); }
     CPacketSliceList& operator=(const CPacketSliceList& other) {
@@ -60,7 +69,24 @@ public:
     const_iterator begin() const { return m_data; }
     const_iterator end() const { return m_data + m_size; }
 
+    SPacketSlice& front() { return m_data[0]; }
+    const SPacketSlice& front() const { return m_data[0]; }
+    SPacketSlice& back() { return m_data[m_size - 1]; }
+    const SPacketSlice& back() const { return m_data[m_size - 1]; }
+
     void clear() { m_size = 0; }
+    void pop_back() { --m_size; }
+    // New slices are empty ({0, 0}).
+    void resize(size_type count) {
+        reserve(count);
+        for (size_type i = size(); i < count; ++i) m_data[i] = SPacketSlice{};
+        m_size = static_cast<std::int32_t>(count);
+    }
+    void swap(CPacketSliceList& other) noexcept {
+        std::swap(m_data, other.m_data);
+        std::swap(m_size, other.m_size);
+        std::swap(m_capacity, other.m_capacity);
+    }
     // Raises std::bad_alloc beyond 2^31 - 1 slices, the most a frame's packet index can count.
     void reserve(size_type count) {
         if (count <= capacity()) return;
@@ -76,9 +102,10 @@ public:
         if (m_size == m_capacity) reserve(m_capacity == 0 ? 16 : capacity() * 2);
         m_data[m_size++] = slice;
     }
-    void assign(const SPacketSlice* first, const SPacketSlice* last) {
+    template <class InputIt>
+    void assign(InputIt first, InputIt last) {
         clear();
-        reserve(static_cast<size_type>(last - first));
+        reserve(static_cast<size_type>(std::distance(first, last)));
         for (; first != last; ++first) m_data[m_size++] = *first;
     }
 

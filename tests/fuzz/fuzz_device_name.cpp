@@ -14,6 +14,8 @@
 
 #include "board-sim/BoardEmulator.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 namespace platform = ferrolink::platform;

@@ -8,6 +8,8 @@
 
 #include <ferrolink/protocol/PacketDataWrapper.h>
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 // Refusals log; with no sink Boost.Log would print each one, which only slows the fuzzer.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     boost::log::core::get()->set_logging_enabled(false);

@@ -14,6 +14,8 @@
 
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 std::string g_folder, g_path;

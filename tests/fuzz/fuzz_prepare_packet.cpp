@@ -9,6 +9,8 @@
 
 #include <ferrolink/protocol/NetworkHelper.h>
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 template <typename T>

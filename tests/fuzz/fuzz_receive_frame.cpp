@@ -12,6 +12,8 @@
 #include <ferrolink/protocol/NetworkHelper.h>
 #include "support/ReceiveProbe.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 bool Check(const unsigned char* frame, int length, void*) {

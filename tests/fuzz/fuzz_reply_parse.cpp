@@ -14,6 +14,8 @@
 
 #include <ferrolink/reply/SWaitCheckParam.h>
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 const int kNullLengths[] = {0,

@@ -15,7 +15,8 @@ struct pcap;  // the capture library's handle type (pcap_t)
 class CPCapOpen_Network_Internal {
 public:
     // Raises std::bad_alloc when the library cannot make the handle's object.
-    CPCapOpen_Network_Internal() : m_network(flk_network_create()), m_deviceName(new std::string()) {
+    CPCapOpen_Network_Internal()
+        : m_network(flk_network_create()), m_deviceName(new std::string()) {
         if (m_network == nullptr) {
             delete m_deviceName;
             throw std::bad_alloc();

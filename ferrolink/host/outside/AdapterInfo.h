@@ -27,10 +27,12 @@ public:
         adapters.clear();
         std::vector<flk_adapter_info> table(16);
         std::int32_t count = 0;
-        flk_status status = flk_adapter_table_get(table.data(), static_cast<std::int32_t>(table.size()), &count);
+        flk_status status =
+            flk_adapter_table_get(table.data(), static_cast<std::int32_t>(table.size()), &count);
         if (status == FLK_BUFFER_TOO_SMALL) {  // adapters came and went: ask once more, with room
             table.resize(static_cast<std::size_t>(count) + 16);
-            status = flk_adapter_table_get(table.data(), static_cast<std::int32_t>(table.size()), &count);
+            status = flk_adapter_table_get(table.data(), static_cast<std::int32_t>(table.size()),
+                                           &count);
         }
         if (status != FLK_OK) return false;
         for (std::int32_t i = 0; i < count; ++i) {

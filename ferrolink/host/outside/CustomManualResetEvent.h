@@ -5,6 +5,7 @@
 
 class CCustomManualResetEvent : public CCustomEvent {
 public:
-    explicit CCustomManualResetEvent(bool initialState = false) : CCustomEvent(false, initialState) {}
+    explicit CCustomManualResetEvent(bool initialState = false)
+        : CCustomEvent(false, initialState) {}
     ~CCustomManualResetEvent() override = default;
 };

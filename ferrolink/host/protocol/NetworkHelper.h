@@ -123,8 +123,8 @@ public:
         header.data_symbol = packetData.dataSymbol;
         header.frame_index = packetData.frameIndex;
         header.packet_index = packetData.packetIndex;
-        return flk_dump_console_packet(&header, packetData.actualData,
-                                       packetData.actualDataLen) == FLK_OK;
+        return flk_dump_console_packet(&header, packetData.actualData, packetData.actualDataLen) ==
+               FLK_OK;
     }
     static bool WriteDataToStream_Txt(const SBufferData<unsigned char>& data, std::ofstream& out) {
         return WriteDataToStream_Txt(data.m_pBuffer, data.m_count, out);
@@ -132,10 +132,12 @@ public:
     static bool WriteDataToStream_Txt(const unsigned char* data, int length, std::ofstream& out) {
         std::int32_t needed = 0;
         std::string text(256, '\0');
-        flk_status status = flk_dump_text(data, length, &text[0], static_cast<std::int32_t>(text.size()), &needed);
+        flk_status status =
+            flk_dump_text(data, length, &text[0], static_cast<std::int32_t>(text.size()), &needed);
         if (status == FLK_BUFFER_TOO_SMALL) {
             text.assign(static_cast<std::size_t>(needed) + 1, '\0');
-            status = flk_dump_text(data, length, &text[0], static_cast<std::int32_t>(text.size()), &needed);
+            status = flk_dump_text(data, length, &text[0], static_cast<std::int32_t>(text.size()),
+                                   &needed);
         }
         if (status != FLK_OK) return false;
         out.write(text.data(), needed);

@@ -13,8 +13,8 @@
 #include <ferrolink/receive/QuonBaseThread.h>
 
 enum ECaptureMode : std::int32_t {
-    CaptureMode_PcToBoard = FLK_CAPTURE_PC_TO_BOARD,      // source PC MAC, destination board MAC
-    CaptureMode_BoardToPc = FLK_CAPTURE_BOARD_TO_PC,      // source board MAC, destination PC MAC
+    CaptureMode_PcToBoard = FLK_CAPTURE_PC_TO_BOARD,       // source PC MAC, destination board MAC
+    CaptureMode_BoardToPc = FLK_CAPTURE_BOARD_TO_PC,       // source board MAC, destination PC MAC
     CaptureMode_ToPcOrBoard = FLK_CAPTURE_TO_PC_OR_BOARD,  // destination PC or board MAC
 };
 

@@ -17,9 +17,7 @@ struct SWaitCheckParam {
     explicit SWaitCheckParam(bool bCheckError) { FromReply(Fresh(bCheckError)); }
 
     // Error word, version and band, in this order; a failing step keeps what earlier ones stored.
-    bool ParseInfo(const SPacketData& packet) {
-        return Parse(packet, &flk_reply_parse);
-    }
+    bool ParseInfo(const SPacketData& packet) { return Parse(packet, &flk_reply_parse); }
     bool Parse_VersionInfo(const SPacketData& packet) {
         return Parse(packet, &flk_reply_parse_version);
     }

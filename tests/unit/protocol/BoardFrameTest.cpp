@@ -14,6 +14,8 @@
 #include <ferrolink/protocol/PacketDataWrapper.h>
 #include "support/LogCapture.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

@@ -12,6 +12,8 @@
 #include <ferrolink/reply/WaitReceivePacket.h>
 #include "support/LogCapture.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
