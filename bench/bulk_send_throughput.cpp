@@ -33,6 +33,8 @@
 #include <ferrolink/transmit/Ferrolink.h>
 #include <ferrolink/transmit/InternalProcessor.h>
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 using Clock = std::chrono::steady_clock;
 
 namespace {

@@ -7,6 +7,8 @@
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/protocol/PacketDataWrapper.h>
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 std::vector<unsigned char> Payload(std::size_t n) {

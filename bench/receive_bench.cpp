@@ -11,6 +11,8 @@
 #include <ferrolink/protocol/NetworkHelper.h>
 #include "support/ReceiveProbe.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 bool Count(const unsigned char*, int, void* user) {

@@ -2,6 +2,8 @@
 
 #include <ferrolink/adapter/FindAllDevice_Internal.h>
 
+namespace ferrolink::core {
+
 CFindAllDevice::CFindAllDevice() : m_internal(new CFindAllDevice_Internal) {}
 
 CFindAllDevice::~CFindAllDevice() {
@@ -20,3 +22,5 @@ int CFindAllDevice::GetAdaptorInfo(unsigned char* buffer, int& size) {
 bool CFindAllDevice::GetSelectedDeviceName(std::string& name) {
     return m_internal->GetSelectedDeviceName(name);
 }
+
+}  // namespace ferrolink::core

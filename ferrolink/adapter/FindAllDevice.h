@@ -7,9 +7,11 @@
 
 #include <ferrolink/FerrolinkExport.h>
 
+namespace ferrolink::core {
+
 class CFindAllDevice_Internal;
 
-class FERROLINK_API CFindAllDevice {
+class CFindAllDevice {
 public:
     CFindAllDevice();
     virtual ~CFindAllDevice();
@@ -26,3 +28,5 @@ public:
 protected:
     CFindAllDevice_Internal* m_internal;
 };
+
+}  // namespace ferrolink::core

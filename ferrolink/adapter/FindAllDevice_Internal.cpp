@@ -14,6 +14,8 @@
 #include <ferrolink/outside/CustomBoostLog.h>
 #include <ferrolink/platform/PcapExtensions.h>
 
+namespace ferrolink::core {
+
 namespace flk = ferrolink::platform;
 
 namespace {
@@ -144,3 +146,5 @@ bool CFindAllDevice_Internal::GetSelectedDeviceName(std::string& name) {
     name = device->name ? device->name : "";
     return !name.empty();
 }
+
+}  // namespace ferrolink::core

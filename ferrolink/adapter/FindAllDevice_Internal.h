@@ -8,6 +8,9 @@
 
 struct pcap_if;
 
+namespace ferrolink::core {
+
+
 class CFindAllDevice_Internal {
 public:
     CFindAllDevice_Internal() = default;
@@ -31,3 +34,5 @@ protected:
     // malloc block, as that list is made.
     pcap_if* m_deviceList = nullptr;
 };
+
+}  // namespace ferrolink::core

@@ -11,6 +11,8 @@
 #include <ferrolink/outside/StringUtils.h>
 #include <ferrolink/platform/PacketDriver.h>
 
+namespace ferrolink::core {
+
 namespace flk = ferrolink::platform;
 
 namespace {
@@ -147,3 +149,5 @@ bool CNpfPacketHelper::DeviceName_2_AdapterName(const char* deviceName, std::str
     adapterName.assign(deviceName + DevicePrefixLength);
     return true;
 }
+
+}  // namespace ferrolink::core

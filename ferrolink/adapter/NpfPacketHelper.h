@@ -10,7 +10,9 @@
 
 #include <ferrolink/FerrolinkExport.h>
 
-class FERROLINK_API CNpfPacketHelper {
+namespace ferrolink::core {
+
+class CNpfPacketHelper {
 public:
     CNpfPacketHelper() {}
     ~CNpfPacketHelper() {}
@@ -33,3 +35,5 @@ public:
     // False, with a log record, for a name too short to carry the prefix.
     static bool DeviceName_2_AdapterName(const char* deviceName, std::string& adapterName);
 };
+
+}  // namespace ferrolink::core

@@ -2,6 +2,8 @@
 
 #include <ferrolink/platform/PcapTimedRead.h>
 
+namespace ferrolink::core {
+
 CPCapOpen::CPCapOpen() : m_deviceName(new std::string()) {}
 
 CPCapOpen::~CPCapOpen() {
@@ -18,3 +20,5 @@ bool CPCapOpen::ClosePCap() {
 }
 
 bool CPCapOpen::OpenPCap() { return false; }
+
+}  // namespace ferrolink::core

@@ -8,7 +8,9 @@
 
 #include <ferrolink/FerrolinkExport.h>
 
-class FERROLINK_API CPCapOpen {
+namespace ferrolink::core {
+
+class CPCapOpen {
 public:
     CPCapOpen();
     virtual ~CPCapOpen();
@@ -30,3 +32,5 @@ protected:
     pcap* m_handle = nullptr;
     std::string* m_deviceName;
 };
+
+}  // namespace ferrolink::core

@@ -4,6 +4,8 @@
 
 #include <ferrolink/platform/PcapExtensions.h>
 
+namespace ferrolink::core {
+
 namespace flk = ferrolink::platform;
 
 CPCapOpen_CapFile::CPCapOpen_CapFile() = default;
@@ -36,3 +38,5 @@ bool CPCapOpen_CapFile::OpenPCap() {
     m_handle = handle;
     return true;
 }
+
+}  // namespace ferrolink::core

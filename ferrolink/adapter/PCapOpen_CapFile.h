@@ -4,7 +4,9 @@
 
 #include <ferrolink/adapter/PCapOpen.h>
 
-class FERROLINK_API CPCapOpen_CapFile : public CPCapOpen {
+namespace ferrolink::core {
+
+class CPCapOpen_CapFile : public CPCapOpen {
 public:
     CPCapOpen_CapFile();
     ~CPCapOpen_CapFile() override;
@@ -16,3 +18,5 @@ public:
     // Opens the named file; an already open handle is closed first.
     bool OpenPCap() override;
 };
+
+}  // namespace ferrolink::core

@@ -2,6 +2,8 @@
 
 #include <ferrolink/adapter/PCapOpen_Network_Internal.h>
 
+namespace ferrolink::core {
+
 CPCapOpen_Network::CPCapOpen_Network() : m_internal(new CPCapOpen_Network_Internal()) {}
 
 CPCapOpen_Network::~CPCapOpen_Network() {
@@ -38,3 +40,5 @@ void* CPCapOpen_Network::Handle_Lock(unsigned int milliseconds, const bool* abor
 }
 
 void CPCapOpen_Network::Handle_UnLock() { m_internal->Handle_UnLock(); }
+
+}  // namespace ferrolink::core

@@ -4,9 +4,11 @@
 
 #include <ferrolink/FerrolinkExport.h>
 
+namespace ferrolink::core {
+
 class CPCapOpen_Network_Internal;
 
-class FERROLINK_API CPCapOpen_Network {
+class CPCapOpen_Network {
 public:
     CPCapOpen_Network();
     // Closes the handle and releases the claim on the board.
@@ -30,3 +32,5 @@ public:
 private:
     CPCapOpen_Network_Internal* m_internal;
 };
+
+}  // namespace ferrolink::core

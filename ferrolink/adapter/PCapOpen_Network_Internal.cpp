@@ -19,6 +19,8 @@
 #include <ferrolink/platform/TickCount.h>
 #include <ferrolink/protocol/ConstValue.h>
 
+namespace ferrolink::core {
+
 namespace flk = ferrolink::platform;
 using ferrolink::outside::kInfinite;
 
@@ -367,3 +369,5 @@ bool CPCapOpen_Network_Internal::SetCustomFilter(pcap_if* device, pcap* handle) 
     }
     return true;
 }
+
+}  // namespace ferrolink::core

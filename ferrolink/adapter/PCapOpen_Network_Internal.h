@@ -13,9 +13,15 @@
 #include <ferrolink/outside/AdapterInfo.h>
 #include <ferrolink/outside/CustomMutex.h>
 
+#ifdef FERROLINK_TEST_PROBES
+class CPCapOpen_NetworkProbe;  // white-box tests' probe, at global scope
+#endif
+
+namespace ferrolink::core {
+
 class CCustomAutoResetEvent;
 
-class FERROLINK_API CPCapOpen_Network_Internal {
+class CPCapOpen_Network_Internal {
 public:
     CPCapOpen_Network_Internal();
     virtual ~CPCapOpen_Network_Internal();
@@ -38,7 +44,7 @@ public:
 
 private:
 #ifdef FERROLINK_TEST_PROBES  // set only for what tests, benchmarks and fuzz targets build
-    friend class CPCapOpen_NetworkProbe;  // reaches the handle mutex
+    friend class ::CPCapOpen_NetworkProbe;  // reaches the handle mutex
 #endif
 
     // Handle management.
@@ -71,3 +77,5 @@ private:
     std::string* m_deviceName;
     CCustomAutoResetEvent* m_macFlagEvent = nullptr;
 };
+
+}  // namespace ferrolink::core

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace ferrolink::core {
+
 bool CAdapterInfo::IsAdapterConnected(const std::vector<unsigned char>& mac,
                                       const std::vector<SAdapterInfo>& adapters) {
     if (mac.size() != 6) return false;
@@ -13,3 +15,5 @@ bool CAdapterInfo::IsAdapterConnected(const std::vector<unsigned char>& mac,
     }
     return false;
 }
+
+}  // namespace ferrolink::core

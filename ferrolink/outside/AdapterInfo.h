@@ -8,6 +8,8 @@
 
 #include <ferrolink/FerrolinkExport.h>
 
+namespace ferrolink::core {
+
 struct SAdapterInfo {
     unsigned char address[8] = {};  // hardware address, 6 bytes used for Ethernet
     std::uint32_t addressLength = 0;
@@ -16,7 +18,7 @@ struct SAdapterInfo {
     std::string name;          // interface name
 };
 
-class FERROLINK_API CAdapterInfo {
+class CAdapterInfo {
 public:
     static constexpr std::uint32_t Status_Connected = 1;
 
@@ -28,3 +30,5 @@ public:
     static bool IsAdapterConnected(const std::vector<unsigned char>& mac,
                                    const std::vector<SAdapterInfo>& adapters);
 };
+
+}  // namespace ferrolink::core

@@ -2,6 +2,8 @@
 
 #include <ferrolink/outside/NamedClaim.h>
 
+namespace ferrolink::core {
+
 CCustomAutoResetEvent::CCustomAutoResetEvent(bool initialState) : CCustomEvent(true, initialState) {}
 
 CCustomAutoResetEvent::CCustomAutoResetEvent(const char* name, bool initialState)
@@ -13,3 +15,5 @@ CCustomAutoResetEvent::CCustomAutoResetEvent(const char* name, bool initialState
 }
 
 CCustomAutoResetEvent::~CCustomAutoResetEvent() = default;
+
+}  // namespace ferrolink::core

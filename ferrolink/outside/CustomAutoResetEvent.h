@@ -10,7 +10,10 @@
 
 class CNamedClaim;
 
-class FERROLINK_API CCustomAutoResetEvent : public CCustomEvent {
+namespace ferrolink::core {
+
+
+class CCustomAutoResetEvent : public CCustomEvent {
 public:
     explicit CCustomAutoResetEvent(bool initialState = false);
     CCustomAutoResetEvent(const char* name, bool initialState);
@@ -25,3 +28,5 @@ private:
     std::unique_ptr<CNamedClaim> m_claim;
     bool m_created = true;
 };
+
+}  // namespace ferrolink::core

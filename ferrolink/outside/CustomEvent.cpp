@@ -2,6 +2,8 @@
 
 #include <ferrolink/outside/WaitSupport.h>
 
+namespace ferrolink::core {
+
 CCustomEvent::CCustomEvent(bool autoReset, bool initialState)
     : m_autoReset(autoReset), m_signalled(initialState) {}
 
@@ -37,3 +39,5 @@ bool CCustomEvent::IsSet() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_signalled;
 }
+
+}  // namespace ferrolink::core

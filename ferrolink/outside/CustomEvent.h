@@ -6,7 +6,9 @@
 
 #include <ferrolink/outside/CustomWaitHandle.h>
 
-class FERROLINK_API CCustomEvent : public CCustomWaitHandle {
+namespace ferrolink::core {
+
+class CCustomEvent : public CCustomWaitHandle {
 public:
     // Auto-reset: a successful wait consumes the signal. Manual-reset: it stays until Reset.
     CCustomEvent(bool autoReset, bool initialState);
@@ -23,3 +25,5 @@ private:
     std::condition_variable m_changed;
     bool m_signalled;
 };
+
+}  // namespace ferrolink::core

@@ -3,8 +3,12 @@
 
 #include <ferrolink/outside/CustomEvent.h>
 
-class FERROLINK_API CCustomManualResetEvent : public CCustomEvent {
+namespace ferrolink::core {
+
+class CCustomManualResetEvent : public CCustomEvent {
 public:
     explicit CCustomManualResetEvent(bool initialState = false);
     ~CCustomManualResetEvent() override;
 };
+
+}  // namespace ferrolink::core

@@ -2,6 +2,8 @@
 
 #include <ferrolink/outside/WaitSupport.h>
 
+namespace ferrolink::core {
+
 CCustomMutex::CCustomMutex() = default;
 CCustomMutex::~CCustomMutex() = default;
 
@@ -34,3 +36,5 @@ bool CCustomMutex::IsOwnedByCurrentThread() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_depth > 0 && m_owner == std::this_thread::get_id();
 }
+
+}  // namespace ferrolink::core

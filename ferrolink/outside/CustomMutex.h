@@ -7,7 +7,9 @@
 
 #include <ferrolink/outside/CustomWaitHandle.h>
 
-class FERROLINK_API CCustomMutex : public CCustomWaitHandle {
+namespace ferrolink::core {
+
+class CCustomMutex : public CCustomWaitHandle {
 public:
     CCustomMutex();
     ~CCustomMutex() override;
@@ -25,3 +27,5 @@ private:
     std::thread::id m_owner;
     unsigned int m_depth = 0;
 };
+
+}  // namespace ferrolink::core

@@ -1,5 +1,9 @@
 #include <ferrolink/outside/CustomWaitHandle.h>
 
+namespace ferrolink::core {
+
 CCustomWaitHandle::~CCustomWaitHandle() = default;
 
 void* CCustomWaitHandle::GetWaitHandle() { return this; }
+
+}  // namespace ferrolink::core

@@ -3,7 +3,9 @@
 
 #include <ferrolink/FerrolinkExport.h>
 
-class FERROLINK_API CCustomWaitHandle {
+namespace ferrolink::core {
+
+class CCustomWaitHandle {
 public:
     CCustomWaitHandle() = default;
     CCustomWaitHandle(const CCustomWaitHandle&) = delete;
@@ -17,3 +19,5 @@ public:
     virtual bool WaitOne(unsigned int milliseconds = 0xFFFFFFFFu,
                          const bool* abortFlag = nullptr) = 0;
 };
+
+}  // namespace ferrolink::core

@@ -12,10 +12,10 @@ using ThreadProc = unsigned long (*)(void* parameter);
 
 // Starts `proc(parameter)` on a new thread at once; null when no thread could be made. The
 // thread's identifier goes to *threadId when given.
-FERROLINK_API void* CreateThread(ThreadProc proc, void* parameter, unsigned int* threadId);
+void* CreateThread(ThreadProc proc, void* parameter, unsigned int* threadId);
 // Waits for the thread to end and frees the handle. Not from the thread itself.
-FERROLINK_API void JoinThread(void* handle);
-FERROLINK_API bool IsCurrentThread(void* handle);
+void JoinThread(void* handle);
+bool IsCurrentThread(void* handle);
 
 // Makes the next `count` thread creations fail, so that callers' failure paths can be tested.
 // Defined only in what the tests link (tests/support/TestSeams.cpp).

@@ -4,6 +4,8 @@
 #include <ferrolink/outside/OsThread.h>
 #include <ferrolink/outside/WaitSupport.h>
 
+namespace ferrolink::core {
+
 using ferrolink::outside::kInfinite;
 
 PellBaseThread::PellBaseThread() : m_threadName(new std::string()) {}
@@ -139,3 +141,5 @@ unsigned long PellBaseThread::StartThreadWorker() {
     Finally();
     return prepared ? 1 : 0;
 }
+
+}  // namespace ferrolink::core

@@ -10,7 +10,9 @@
 #include <ferrolink/FerrolinkExport.h>
 #include <ferrolink/outside/CustomManualResetEvent.h>
 
-class FERROLINK_API PellBaseThread {
+namespace ferrolink::core {
+
+class PellBaseThread {
 public:
     PellBaseThread();
     virtual ~PellBaseThread();
@@ -66,3 +68,5 @@ private:
     CCustomManualResetEvent m_resumeEvent;
     CCustomManualResetEvent m_exitEvent;
 };
+
+}  // namespace ferrolink::core

@@ -17,6 +17,8 @@
 #include <ferrolink/outside/ConfigFile.h>
 #include <ferrolink/outside/CustomBoostLog.h>
 
+namespace ferrolink::core {
+
 CSerialize_NetworkCommon OC_NetworkCommon;
 
 namespace {
@@ -217,3 +219,5 @@ std::string CSerialize_NetworkCommon::Address_Enum_2_String(EMacAddress address)
     std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(Address_Enum_2_Value(address)));
     return text;
 }
+
+}  // namespace ferrolink::core

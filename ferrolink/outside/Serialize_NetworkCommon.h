@@ -24,6 +24,8 @@
 
 #include <ferrolink/FerrolinkExport.h>
 
+namespace ferrolink::core {
+
 // How the board detection judges a board's source address; values other than these two accept
 // no board.
 enum ESoftwareMacMode : int {
@@ -37,7 +39,7 @@ enum EMacAddress : unsigned char {
     MacAddress_Default = 0x12,
 };
 
-class FERROLINK_API CSerialize_NetworkCommon {
+class CSerialize_NetworkCommon {
 public:
     // Holds nothing but its lock. Not constexpr: mingw's std::mutex cannot be constant-built.
     CSerialize_NetworkCommon() = default;
@@ -74,4 +76,6 @@ private:
 };
 
 // The configuration object of the process.
-extern FERROLINK_API CSerialize_NetworkCommon OC_NetworkCommon;
+extern CSerialize_NetworkCommon OC_NetworkCommon;
+
+}  // namespace ferrolink::core

@@ -6,7 +6,7 @@
 
 #include <ferrolink/FerrolinkExport.h>
 
-class FERROLINK_API StringUtils {
+class StringUtils {
 public:
     // Splits `text` at every occurrence of `separator` and appends the pieces, in order, to
     // `pieces` (cleared first when `clearOutput`). Empty pieces are kept only with `keepEmpty`.

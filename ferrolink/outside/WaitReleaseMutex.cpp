@@ -2,6 +2,8 @@
 
 #include <ferrolink/outside/CustomMutex.h>
 
+namespace ferrolink::core {
+
 CWaitReleaseMutex::CWaitReleaseMutex(CCustomMutex& mutex, unsigned int milliseconds,
                                      const bool* abortFlag)
     : m_mutex(mutex), m_owned(mutex.WaitOne(milliseconds, abortFlag)) {}
@@ -9,3 +11,5 @@ CWaitReleaseMutex::CWaitReleaseMutex(CCustomMutex& mutex, unsigned int milliseco
 CWaitReleaseMutex::~CWaitReleaseMutex() {
     if (m_owned) m_mutex.ReleaseOne();
 }
+
+}  // namespace ferrolink::core

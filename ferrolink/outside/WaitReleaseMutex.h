@@ -4,9 +4,11 @@
 
 #include <ferrolink/FerrolinkExport.h>
 
+namespace ferrolink::core {
+
 class CCustomMutex;
 
-class FERROLINK_API CWaitReleaseMutex {
+class CWaitReleaseMutex {
 public:
     CWaitReleaseMutex(CCustomMutex& mutex, unsigned int milliseconds,
                       const bool* abortFlag = nullptr);
@@ -20,3 +22,5 @@ private:
     CCustomMutex& m_mutex;
     bool m_owned;
 };
+
+}  // namespace ferrolink::core

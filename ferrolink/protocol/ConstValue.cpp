@@ -4,6 +4,8 @@
 
 #include <ferrolink/outside/CustomBoostLog.h>
 
+namespace ferrolink::core {
+
 const unsigned char CConstValue::m_pcMac[6] = {0x7B, 0x23, 0xFC, 0x98, 0x10, 0x99};
 unsigned char CConstValue::m_boardMac[6] = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC};
 int CConstValue::m_frameMaximumSize = 1496;
@@ -39,3 +41,5 @@ bool CConstValue::BoardMac_FirstByte_Update(unsigned char first) {
     m_boardMac[0] = first;
     return true;
 }
+
+}  // namespace ferrolink::core

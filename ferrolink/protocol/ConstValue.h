@@ -6,7 +6,9 @@
 #include <ferrolink/FerrolinkExport.h>
 #include <ferrolink/protocol/SBufferData.h>
 
-class FERROLINK_API CConstValue {
+namespace ferrolink::core {
+
+class CConstValue {
 public:
     CConstValue() = default;
     CConstValue(const CConstValue&) = default;
@@ -33,3 +35,9 @@ private:
     static unsigned char m_boardMac[6];
     static int m_frameMaximumSize;
 };
+
+}  // namespace ferrolink::core
+
+// The bulk-send internals of transmit/ name this class unqualified; they are compiled into the
+// library only, never together with the header-only class of the same name.
+using ferrolink::core::CConstValue;

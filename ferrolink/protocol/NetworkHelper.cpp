@@ -10,6 +10,8 @@
 #include <ferrolink/protocol/ByteLaneSums.h>
 #include <ferrolink/protocol/ConstValue.h>
 
+namespace ferrolink::core {
+
 namespace {
 
 using ferrolink::protocol::LoadBigEndian32;
@@ -206,3 +208,5 @@ bool CNetworkHelper::PreparePacket_Print(int frameIndex, std::uint32_t packetInd
                          packetIndex, actualData, actualDataLen,
                          static_cast<std::uint16_t>(capacity), paddingType, frame);
 }
+
+}  // namespace ferrolink::core

@@ -10,9 +10,11 @@
 #include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/SBufferData.h>
 
+namespace ferrolink::core {
+
 struct SPacketData;
 
-class FERROLINK_API CNetworkHelper {
+class CNetworkHelper {
 public:
     CNetworkHelper() = default;
     CNetworkHelper(const CNetworkHelper&) = default;
@@ -62,8 +64,8 @@ public:
     static bool WriteDataToConsole(const SBufferData<unsigned char>& data);
     static bool WriteDataToConsole(const unsigned char* data, int length);
     static bool WriteDataToConsole(const SPacketData& packetData);
-    static bool WriteDataToStream_Txt(const SBufferData<unsigned char>& data, std::ofstream& out);
-    static bool WriteDataToStream_Txt(const unsigned char* data, int length, std::ofstream& out);
+    static bool WriteDataToStream_Txt(const SBufferData<unsigned char>& data, std::ostream& out);
+    static bool WriteDataToStream_Txt(const unsigned char* data, int length, std::ostream& out);
 
 private:
     // Sum modulo 2^32 of `wordCount` big-endian 32-bit words starting at `data`.
@@ -72,3 +74,9 @@ private:
     static unsigned char* GrowBuffer(SBufferData<unsigned char>& buffer, int extra);
     static void FillPadding(unsigned char* padding, int count, PaddingValueType paddingType);
 };
+
+}  // namespace ferrolink::core
+
+// The bulk-send internals of transmit/ name this class unqualified; they are compiled into the
+// library only, never together with the header-only class of the same name.
+using ferrolink::core::CNetworkHelper;

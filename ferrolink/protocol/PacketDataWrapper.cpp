@@ -6,6 +6,8 @@
 #include <ferrolink/outside/CustomBoostLog.h>
 #include <ferrolink/protocol/BoardFrame.h>
 
+namespace ferrolink::core {
+
 namespace {
 
 namespace frame = ferrolink::protocol::frame;
@@ -120,3 +122,5 @@ CPacketDataWrapper* CPacketDataWrapper::Clone_PacketDataWrapper() const {
     }
     return copy;
 }
+
+}  // namespace ferrolink::core

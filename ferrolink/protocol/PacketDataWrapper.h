@@ -6,6 +6,8 @@
 
 #include <ferrolink/FerrolinkExport.h>
 
+namespace ferrolink::core {
+
 struct SPacketHeader {
     unsigned char destinationMac[6];
     unsigned char sourceMac[6];
@@ -21,7 +23,7 @@ struct SPacketData : SPacketHeader {
     int actualDataLen;          // frame length - 28
 };
 
-class FERROLINK_API CPacketDataWrapper {
+class CPacketDataWrapper {
 public:
     CPacketDataWrapper();
     ~CPacketDataWrapper();
@@ -50,3 +52,5 @@ private:
 
     SPacketData m_packetData;
 };
+
+}  // namespace ferrolink::core

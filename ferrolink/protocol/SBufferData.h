@@ -1,15 +1,15 @@
 // An owned block of elements with its count: frames and MAC addresses travel in
 // SBufferData<unsigned char>. Copies are deep, so two buffers never share one block.
-//
-// The two operations that log are compiled into the library, for the element type it uses
-// (unsigned char), so that a host's translation unit never sees the logging machinery.
+// Complete in this header: the host's compiler instantiates it, the library does the same for its
+// own use, and nothing of it crosses the binary boundary. Failures are logged through the C
+// interface.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <utility>
 
-#include <ferrolink/FerrolinkExport.h>
+#include <ferrolink/api/LogRecord.h>
 
 template <typename T>
 struct SBufferData {
@@ -41,11 +41,35 @@ struct SBufferData {
 
     // Makes the buffer hold `size` zero-valued elements, reusing the block when the size is
     // unchanged so that frame after frame of one length is built without allocating.
-    bool AllocateBuffer(int size);
+    bool AllocateBuffer(int size) {
+        if (size == m_count) {
+            std::fill_n(m_pBuffer, m_count, T());
+            return true;
+        }
+        Release();
+        if (size < 0) {
+            FLK_LOG(2) << "failure";
+            return false;
+        }
+        if (size == 0) return true;
+        T* block = New_ElementBuffer(size);
+        if (block == nullptr) {
+            FLK_LOG(2) << "failure";
+            return false;
+        }
+        std::fill_n(block, size, T());
+        m_pBuffer = block;
+        m_count = size;
+        return true;
+    }
 
     // An uninitialised block of `size` elements that the caller owns; null (and a record) when
     // none is obtained. Exhaustion of the standard allocator still raises std::bad_alloc.
-    static T* New_ElementBuffer(int size);
+    static T* New_ElementBuffer(int size) {
+        T* block = size > 0 ? new T[static_cast<std::size_t>(size)] : nullptr;
+        if (block == nullptr) FLK_LOG(2) << "Allocate memory failure. size = " << size;
+        return block;
+    }
 
     // Takes ownership of a block of `count` elements, releasing the current one.
     void Install(T* block, int count) {
@@ -69,5 +93,3 @@ private:
         }
     }
 };
-
-extern template struct FERROLINK_API SBufferData<unsigned char>;

@@ -10,6 +10,8 @@
 #include <ferrolink/FerrolinkExport.h>
 #include <ferrolink/outside/PellBaseThread.h>
 
+namespace ferrolink::core {
+
 template <typename T>
 class CQuonBaseThread : public PellBaseThread {
 public:
@@ -29,3 +31,5 @@ private:
     static unsigned long CustomThreadProc(void* parameter);
     unsigned long CustomThreadProc_Internal() { return StartThreadWorker(); }
 };
+
+}  // namespace ferrolink::core

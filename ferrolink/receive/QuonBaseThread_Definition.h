@@ -7,6 +7,8 @@
 #include <ferrolink/outside/OsThread.h>
 #include <ferrolink/receive/QuonBaseThread.h>
 
+namespace ferrolink::core {
+
 template <typename T>
 bool CQuonBaseThread<T>::CustomCreateThread() {
     m_threadHandle = ferrolink::outside::CreateThread(&CustomThreadProc, this, &m_threadId);
@@ -28,3 +30,5 @@ unsigned long CQuonBaseThread<T>::CustomThreadProc(void* parameter) {
     }
     return exitCode;
 }
+
+}  // namespace ferrolink::core

@@ -13,6 +13,8 @@
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 
+namespace ferrolink::core {
+
 namespace {
 constexpr int kDispatchBatch = 100;
 constexpr std::int64_t kSilenceLimitMs = 2000;
@@ -30,10 +32,7 @@ CReceiveWPCapPacket::~CReceiveWPCapPacket() {
 
 bool CReceiveWPCapPacket::Create(ECaptureMode mode, void* pcapHandle, ReceiveCallback callback,
                                  void* userData) {
-    m_captureMode = mode;
-    m_pcapHandle.store(pcapHandle);
-    m_receiveCallback = callback;
-    m_userData = userData;
+    Setup(mode, pcapHandle, callback, userData);
     if (pcapHandle == nullptr) {
         FLK_LOG(2) << "failure";
         return false;
@@ -43,6 +42,14 @@ bool CReceiveWPCapPacket::Create(ECaptureMode mode, void* pcapHandle, ReceiveCal
         return false;
     }
     return true;
+}
+
+void CReceiveWPCapPacket::Setup(ECaptureMode mode, void* pcapHandle, ReceiveCallback callback,
+                                void* userData) {
+    m_captureMode = mode;
+    m_pcapHandle.store(pcapHandle);
+    m_receiveCallback = callback;
+    m_userData = userData;
 }
 
 void CReceiveWPCapPacket::Stop() {
@@ -164,3 +171,5 @@ bool CReceiveWPCapPacket::ProcessPacket_Check(const unsigned char* frame, int le
     }
     return true;
 }
+
+}  // namespace ferrolink::core

@@ -12,6 +12,12 @@
 
 struct pcap_pkthdr;
 
+#ifdef FERROLINK_TEST_PROBES
+class CReceiveWPCapPacketProbe;  // white-box tests' probe, at global scope
+#endif
+
+namespace ferrolink::core {
+
 enum ECaptureMode : std::int32_t {
     CaptureMode_PcToBoard = 1,    // source PC MAC, destination board MAC
     CaptureMode_BoardToPc = 2,    // source board MAC, destination PC MAC
@@ -22,9 +28,9 @@ enum ECaptureMode : std::int32_t {
 using ReceiveCallback = bool (*)(const unsigned char* frame, int length, void* userData);
 
 class CReceiveWPCapPacket;
-extern template class FERROLINK_API CQuonBaseThread<CReceiveWPCapPacket>;
+extern template class CQuonBaseThread<CReceiveWPCapPacket>;
 
-class FERROLINK_API CReceiveWPCapPacket : public CQuonBaseThread<CReceiveWPCapPacket> {
+class CReceiveWPCapPacket : public CQuonBaseThread<CReceiveWPCapPacket> {
 public:
     enum EProcessState : std::int32_t {
         ProcessState_Initialize = 1,
@@ -41,6 +47,8 @@ public:
     // Stores the arguments and starts the thread; false (logged) with a null handle or when the
     // thread cannot start.
     bool Create(ECaptureMode mode, void* pcapHandle, ReceiveCallback callback, void* userData);
+    // Stores the arguments without starting a thread (for a thread that is the caller's).
+    void Setup(ECaptureMode mode, void* pcapHandle, ReceiveCallback callback, void* userData);
     // Ends the loop and breaks a dispatch in progress; forgets the handle without closing it.
     void Stop() override;
 
@@ -54,7 +62,7 @@ protected:
 
 private:
 #ifdef FERROLINK_TEST_PROBES  // set only for what tests, benchmarks and fuzz targets build
-    friend class CReceiveWPCapPacketProbe;  // drives the per-frame path without a thread
+    friend class ::CReceiveWPCapPacketProbe;  // drives the per-frame path without a thread
 #endif
 
     bool Initialize();
@@ -73,3 +81,5 @@ private:
     ReceiveCallback m_receiveCallback = nullptr;
     void* m_userData = nullptr;
 };
+
+}  // namespace ferrolink::core

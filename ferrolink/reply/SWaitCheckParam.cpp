@@ -6,6 +6,8 @@
 #include <ferrolink/outside/CustomBoostLog.h>
 #include <ferrolink/platform/HostEncoding.h>
 
+namespace ferrolink::core {
+
 namespace {
 
 // Data offsets of the status reply's words.
@@ -211,3 +213,5 @@ bool SWaitCheckParam::GetErrorInfo(SBoardErrorInfo& info) const {
     info.m_b13_DDR2_Empty = m_b13_DDR2_Empty;
     return true;
 }
+
+}  // namespace ferrolink::core

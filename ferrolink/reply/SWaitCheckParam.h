@@ -11,7 +11,9 @@
 #include <ferrolink/protocol/PacketDataWrapper.h>
 #include <ferrolink/reply/SBoardErrorInfo.h>
 
-struct FERROLINK_API SWaitCheckParam {
+namespace ferrolink::core {
+
+struct SWaitCheckParam {
     SWaitCheckParam();
     explicit SWaitCheckParam(bool bCheckError);
 
@@ -55,3 +57,5 @@ private:
     void Initialize();
     bool ParseErrorInfo(const SPacketData& packet);
 };
+
+}  // namespace ferrolink::core

@@ -1,5 +1,7 @@
 #include <ferrolink/reply/WaitReceivePacket.h>
 
+namespace ferrolink::core {
+
 CWaitReceivePacket::CWaitReceivePacket(MacDataSymbolType dataSymbol, int count)
     : CCustomManualResetEvent(true), m_dataSymbol(dataSymbol), m_remainCount(count) {
     Reset();
@@ -19,3 +21,5 @@ void CWaitReceivePacket::SetFrameData(MacDataSymbolType dataSymbol,
 bool CWaitReceivePacket::IsProperDataSymbol(MacDataSymbolType dataSymbol) const {
     return dataSymbol == m_dataSymbol;
 }
+
+}  // namespace ferrolink::core

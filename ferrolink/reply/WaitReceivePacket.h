@@ -9,7 +9,9 @@
 #include <ferrolink/protocol/PacketDataWrapper.h>
 #include <ferrolink/protocol/SBufferData.h>
 
-class FERROLINK_API CWaitReceivePacket : public CCustomManualResetEvent {
+namespace ferrolink::core {
+
+class CWaitReceivePacket : public CCustomManualResetEvent {
 public:
     // Accepts `count` frames of `dataSymbol` (a negative count: any number; 0: none).
     CWaitReceivePacket(MacDataSymbolType dataSymbol, int count);
@@ -32,3 +34,5 @@ public:
     CPacketDataWrapper m_packetData;
     int m_remainCount;
 };
+
+}  // namespace ferrolink::core

@@ -14,6 +14,8 @@
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/PacketDataWrapper.h>
 
+namespace ferrolink::core {
+
 bool CNetworkHelper::SendOnePacket(void* pcapHandle, const SBufferData<unsigned char>& frame,
                                    bool checkCheckSum) {
     if (pcapHandle == nullptr || frame.m_count < 1) {
@@ -123,12 +125,12 @@ bool CNetworkHelper::WriteDataToConsole(const SPacketData& packetData) {
 }
 
 bool CNetworkHelper::WriteDataToStream_Txt(const SBufferData<unsigned char>& data,
-                                           std::ofstream& out) {
+                                           std::ostream& out) {
     return WriteDataToStream_Txt(data.m_pBuffer, data.m_count, out);
 }
 
 bool CNetworkHelper::WriteDataToStream_Txt(const unsigned char* data, int length,
-                                           std::ofstream& out) {
+                                           std::ostream& out) {
     out << std::endl << std::hex;
     for (int i = 0; data != nullptr && i < length; ++i) {
         out << static_cast<unsigned int>(data[i]) << " ";
@@ -137,3 +139,5 @@ bool CNetworkHelper::WriteDataToStream_Txt(const unsigned char* data, int length
     out << std::endl << std::endl;
     return true;
 }
+
+}  // namespace ferrolink::core

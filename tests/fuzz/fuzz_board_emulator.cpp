@@ -19,6 +19,8 @@
 #include "board-sim/BoardEmulator.h"
 #include "common/BoardProtocol.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 namespace tools = ferrolink::tools;

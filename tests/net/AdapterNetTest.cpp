@@ -27,6 +27,8 @@
 #include "board-sim/BoardEmulator.h"
 #include "support/LogCapture.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -21,6 +21,8 @@
 #include "VethRig.h"
 #include "support/LogCapture.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 namespace flk = ferrolink::platform;

@@ -6,6 +6,8 @@
 
 #include <ferrolink/receive/ReceiveWPCapPacket.h>
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 class CReceiveWPCapPacketProbe {
 public:
     static void Configure(CReceiveWPCapPacket& r, ECaptureMode mode, ReceiveCallback callback,
@@ -14,11 +16,13 @@ public:
         r.m_receiveCallback = callback;
         r.m_userData = userData;
     }
-    static bool Handle(CReceiveWPCapPacket& r, const pcap_pkthdr* header, const unsigned char* bytes) {
+    static bool Handle(CReceiveWPCapPacket& r, const pcap_pkthdr* header,
+                       const unsigned char* bytes) {
         return r.ReceivePacketHandler_Internal(header, bytes);
     }
     static void HandleFromCapture(CReceiveWPCapPacket& r, const pcap_pkthdr* header,
                                   const unsigned char* bytes) {
-        CReceiveWPCapPacket::ReceivePacketHandler(reinterpret_cast<unsigned char*>(&r), header, bytes);
+        CReceiveWPCapPacket::ReceivePacketHandler(reinterpret_cast<unsigned char*>(&r), header,
+                                                  bytes);
     }
 };

@@ -19,6 +19,8 @@
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace ferrolink::tools {
 
 namespace {

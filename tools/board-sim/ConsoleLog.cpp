@@ -5,7 +5,7 @@
 #include <boost/log/utility/setup/console.hpp>
 #include <iostream>
 
-#include <ferrolink/outside/CustomBoostLog.h>
+#include <ferrolink/host/outside/CustomBoostLog.h>
 
 namespace ferrolink::tools {
 

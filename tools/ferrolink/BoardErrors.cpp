@@ -2,6 +2,8 @@
 
 #include <ferrolink/reply/SWaitCheckParam.h>
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 struct SBit {

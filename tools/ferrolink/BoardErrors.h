@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <string>
 
+namespace ferrolink::core {
 struct SWaitCheckParam;
+}
+using ferrolink::core::SWaitCheckParam;
 
 class CBoardErrors {
 public:

@@ -18,7 +18,11 @@
 
 #include "ExitStatus.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
+namespace ferrolink::core {
 class CCustomAutoResetEvent;
+}
 
 // What the operating system says about the adapter's link.
 enum class ELinkState { Up, Down, Gone };

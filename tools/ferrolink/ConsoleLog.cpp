@@ -5,7 +5,7 @@
 #include <boost/log/expressions.hpp>
 #include <boost/log/utility/setup/console.hpp>
 
-#include <ferrolink/outside/CustomBoostLog.h>
+#include <ferrolink/host/outside/CustomBoostLog.h>
 
 #include "FrameText.h"
 

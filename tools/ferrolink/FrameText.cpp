@@ -9,6 +9,8 @@
 
 #include "../common/BoardProtocol.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace tools = ferrolink::tools;
 
 namespace {

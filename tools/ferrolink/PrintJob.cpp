@@ -12,6 +12,8 @@
 #include "BoardErrors.h"
 #include "BoardLink.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace tools = ferrolink::tools;
 using Clock = std::chrono::steady_clock;
 

@@ -31,6 +31,8 @@
 #include "FrameText.h"
 #include "PrintJob.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 #ifndef FERROLINK_VERSION
 #define FERROLINK_VERSION "unknown"
 #endif

@@ -9,6 +9,8 @@
 
 #include <ferrolink/outside/CustomBoostLog.h>
 
+namespace ferrolink::core {
+
 bool CAdapterInfo::AllAdpaterInfo_Get(std::vector<SAdapterInfo>& adapters) {
     adapters.clear();
     struct ifaddrs* list = nullptr;
@@ -31,3 +33,5 @@ bool CAdapterInfo::AllAdpaterInfo_Get(std::vector<SAdapterInfo>& adapters) {
     ::freeifaddrs(list);
     return true;
 }
+
+}  // namespace ferrolink::core

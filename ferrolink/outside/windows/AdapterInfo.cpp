@@ -5,6 +5,8 @@
 #include <ferrolink/outside/CustomBoostLog.h>
 #include <ferrolink/platform/windows/IpHelperAdapters.h>
 
+namespace ferrolink::core {
+
 bool CAdapterInfo::AllAdpaterInfo_Get(std::vector<SAdapterInfo>& adapters) {
     adapters.clear();
     std::vector<ferrolink::platform::SIpHelperAdapter> found;
@@ -23,3 +25,5 @@ bool CAdapterInfo::AllAdpaterInfo_Get(std::vector<SAdapterInfo>& adapters) {
     }
     return true;
 }
+
+}  // namespace ferrolink::core

@@ -31,6 +31,8 @@
 #include "support/LogCapture.h"
 #include "support/ScopedEnv.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 // Reaches the handle mutex, so a test can hold it while the object has no handle.
 class CPCapOpen_NetworkProbe {
 public:

@@ -35,6 +35,8 @@
 #include "support/LogCapture.h"
 #include "support/ScopedEnv.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 namespace fs = std::filesystem;

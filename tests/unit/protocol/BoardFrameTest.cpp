@@ -14,6 +14,7 @@
 #include <ferrolink/protocol/PacketDataWrapper.h>
 #include "support/LogCapture.h"
 
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

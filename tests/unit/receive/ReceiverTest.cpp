@@ -21,6 +21,8 @@
 #include "support/LogCapture.h"
 #include "support/ReceiveProbe.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

@@ -12,6 +12,7 @@
 #include <ferrolink/reply/WaitReceivePacket.h>
 #include "support/LogCapture.h"
 
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

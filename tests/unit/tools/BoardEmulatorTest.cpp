@@ -22,6 +22,8 @@
 #include "common/BoardProtocol.h"
 #include "common/Sha256.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace ferrolink::tools {
 namespace {
 

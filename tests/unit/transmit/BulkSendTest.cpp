@@ -16,6 +16,8 @@
 #include <ferrolink/transmit/InternalProcessor.h>
 #include "support/LogCapture.h"
 
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
+
 namespace {
 
 class BulkSendTest : public ::testing::Test {
@@ -57,7 +59,7 @@ TEST_F(BulkSendTest, QueueHoldsTheBuiltFramesFromTheStartIndexInListOrder) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        m_print.m_packetList = c.slices;
+        m_print.m_packetList.assign(c.slices.begin(), c.slices.end());
         m_print.m_packetDataSize = c.packetDataSize;
         m_print.m_startPacketIndex = c.start;
         m_print.m_printDataSize = c.printDataSize;
@@ -130,7 +132,7 @@ TEST_F(BulkSendTest, RefusedJobsSendNothingAndOthersReachTheTransmission) {
     };
     for (const auto& c : cases) {
         CLogCapture log;
-        m_print.m_packetList = c.slices;
+        m_print.m_packetList.assign(c.slices.begin(), c.slices.end());
         m_print.m_packetDataSize = c.packetDataSize;
         m_print.m_startPacketIndex = c.start;
         m_print.m_printDataSize = c.printDataSize;
