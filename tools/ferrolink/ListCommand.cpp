@@ -88,6 +88,6 @@ int CListCommand::Run() {
             std::printf("-. %s  %s  (not Ethernet)\n", name.c_str(),
                         description.empty() ? "(no description)" : description.c_str());
     }
-    if (m_json) std::printf("%s\n", out.dump(2).c_str());
+    if (m_json) PrintJsonLine(out.dump());
     return ExitStatus_Ok;
 }
