@@ -280,7 +280,9 @@ int CDumpCommand::Run() {
     }
     pcap_stat stats{};
     const bool counted = live && pcap_stats(source, &stats) == 0;
-    if (state.file && status == ExitStatus_Ok && !file.Finish(writeError)) {
+    // Finished also after a failed capture, so that its frames reach the file; a write error is
+    // told unless an earlier failure already was.
+    if (state.file && !file.Finish(writeError) && failure.empty()) {
         failure = writeError;
         status = ExitStatus_JobFailed;
     }
