@@ -66,6 +66,15 @@ bool CJobStart::Query(SJobStartResult& result, SCommandReply& status) {
     return false;
 }
 
+std::string CJobStart::BoardsNotice(const std::string& interface, std::vector<unsigned char> heard,
+                                    unsigned char board, const char* goes) {
+    std::sort(heard.begin(), heard.end());
+    std::string list;
+    for (unsigned char b : heard) list += (list.empty() ? "" : ", ") + ByteText(b);
+    return "boards heard on " + interface + " (first MAC byte): " + list + "; this job " + goes +
+           " to " + ByteText(board) + ", the one that answered the status query";
+}
+
 SJobStartResult CJobStart::Run(const Claim& claim) {
     SJobStartResult result;
     const std::string interface = m_link.InterfaceName();
@@ -92,14 +101,7 @@ SJobStartResult CJobStart::Run(const Claim& claim) {
     std::vector<unsigned char> heard = m_link.BoardsHeard();
     if (std::find(heard.begin(), heard.end(), result.board) == heard.end())
         heard.push_back(result.board);
-    if (heard.size() > 1) {
-        std::sort(heard.begin(), heard.end());
-        std::string list;
-        for (unsigned char b : heard) list += (list.empty() ? "" : ", ") + ByteText(b);
-        result.notice = "boards heard on " + interface + " (first MAC byte): " + list +
-                        "; this job goes to " + ByteText(result.board) +
-                        ", the one that answered the status query";
-    }
+    if (heard.size() > 1) result.notice = BoardsNotice(interface, heard, result.board, "goes");
     // A latched fault would be forgotten by the Reset below and come back during the job: the
     // job is refused before its first frame.
     if (status.m_status.ExistError_Fatal()) {

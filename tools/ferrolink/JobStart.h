@@ -34,6 +34,9 @@ public:
 
     CJobStart(CJobLink& link, unsigned replyTimeoutMs, int tries);
     SJobStartResult Run(const Claim& claim);
+    // "boards heard on IF (first MAC byte): 06, 12; this job goes to 12, ...".
+    static std::string BoardsNotice(const std::string& interface, std::vector<unsigned char> heard,
+                                    unsigned char board, const char* goes);
 
 private:
     bool Query(SJobStartResult& result, SCommandReply& status);

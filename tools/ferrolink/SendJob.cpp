@@ -181,6 +181,7 @@ int RunSend(const SSendRequest& q, const std::atomic<bool>& stop, const bool* ab
     }
     if (!started.notice.empty()) out.Notice(started.notice);
     if (!ready) return out.Fail(status, error);
+    const std::size_t boardsKnown = link->BoardsHeard().size();
 
     CPrintJob job(*link, options);
     const CBandWindow window(options);
@@ -231,6 +232,16 @@ int RunSend(const SSendRequest& q, const std::atomic<bool>& stop, const bool* ab
         });
     progress.Finish();
     link->StopReceiving();
+    // Another board (or a device forging one) heard only during the job is told too.
+    const std::vector<unsigned char> heard = link->BoardsHeard();
+    if (started.notice.empty() && heard.size() > 1 && heard.size() > boardsKnown)
+        out.Notice(CJobStart::BoardsNotice(link->InterfaceName(), heard, started.board, "went"));
+    // The board that answered is the one to ask at once next time (where the configuration
+    // accepts any first byte, the byte only names the board to ask).
+    if (started.board != configuredBoard &&
+        OC_NetworkCommon.SoftwareMac_Mode_Get() == SoftwareMacMode_AnyFirstByte)
+        OC_NetworkCommon.SoftwareMac_Address_Set(
+            CSerialize_NetworkCommon::Address_Value_2_Enum(started.board));
     std::string timelineError;
     const bool timelineOk = timeline.Close(timelineError);
 
