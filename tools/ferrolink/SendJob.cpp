@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <fstream>
 #include <memory>
 
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
@@ -13,6 +12,7 @@
 #include "BandSource.h"
 #include "BandWindow.h"
 #include "BoardLink.h"
+#include "CommandSupport.h"
 #include "ExitStatus.h"
 #include "FrameText.h"
 #include "JobStart.h"
@@ -24,20 +24,8 @@ using json = nlohmann::json;
 
 namespace {
 
-constexpr double kGigabitGoodputMBps = 120.72;  // 82,237 frames/s of 1468-byte packets
-
 // Close to the process's start: static objects are made before main.
 const SendClock::time_point g_processStart = SendClock::now();
-
-// Peak resident memory of this process in MB (0 when the system does not say).
-double PeakMemoryMB() {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::strtod(line.c_str() + 6, nullptr) * 1024.0 / 1e6;
-    return 0;
-}
 
 // Standard output: text, or one JSON object per line.
 class CSendOutput {

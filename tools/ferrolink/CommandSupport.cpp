@@ -1,0 +1,73 @@
+#include "CommandSupport.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+std::atomic<bool> g_stop{false};
+bool g_abort = false;
+
+namespace {
+
+void OnSignal(int) {
+    g_stop.store(true);
+    __atomic_store_n(&g_abort, true, __ATOMIC_RELEASE);
+}
+
+}  // namespace
+
+void InstallSignals() {
+    struct sigaction action {};
+    action.sa_handler = &OnSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int Fail(EExitStatus status, const std::string& text) {
+    std::fprintf(stderr, "ferrolink: %s\n", g_stop.load() ? "interrupted" : text.c_str());
+    return g_stop.load() ? ExitStatus_Interrupted : status;
+}
+
+std::string MacText(const unsigned char* mac) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+double PeakMemoryMB() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::strtod(line.c_str() + 6, nullptr) * 1024.0 / 1e6;
+    return 0;
+}
+
+int OpenLink(CBoardLink& link, const std::string& device, bool claim, ECaptureMode mode,
+             CBoardLink::FrameObserver observer, void* user) {
+    std::string error;
+    EExitStatus status = ExitStatus_JobFailed;
+    if (!link.Open(device, &g_abort, error, status)) return Fail(status, error);
+    if (!link.StartReceiving(mode, observer, user))
+        return Fail(ExitStatus_LinkFailed,
+                    "the receive thread did not start on " + link.DeviceName());
+    if (claim && !device.empty() && !link.ClaimNamedBoard(1100, error, status))
+        return Fail(status, error);
+    return ExitStatus_Ok;
+}
+
+void PrintStatistics(CBoardLink& link, std::uint64_t resends, std::uint64_t checksumErrors) {
+    std::printf(
+        "statistics: sent %llu frames, received %llu frames, resends %llu, checksum errors "
+        "reported %llu, capture drops %llu\n",
+        static_cast<unsigned long long>(link.FramesSent()),
+        static_cast<unsigned long long>(link.FramesReceived()),
+        static_cast<unsigned long long>(resends), static_cast<unsigned long long>(checksumErrors),
+        static_cast<unsigned long long>(link.CaptureDrops()));
+}
+
+void AddDeviceOption(CLI::App* command, std::string& device, const char* what) {
+    command->add_option("-i,--interface,--device", device, what);
+}

@@ -1,0 +1,17 @@
+// `ferrolink detect`: finds the adapter the board is on and claims the board.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+class CDetectCommand {
+public:
+    explicit CDetectCommand(CLI::App& app);
+    bool Chosen() const { return m_command->parsed(); }
+    int Run();
+
+private:
+    CLI::App* m_command;
+    std::string m_device;
+};
