@@ -91,7 +91,13 @@ EBandStep CBandTransfer::Poll(SendClock::time_point now, CRoundTrip& roundTrip) 
                         "; check that the board is on and that its link light is lit");
     }
     m_timer.BackOff(now, roundTrip);
-    return Ask(now) ? EBandStep::Nothing : EBandStep::LinkTrouble;
+    return Ask(now) ? EBandStep::Nothing : Trouble();
+}
+
+EBandStep CBandTransfer::Trouble() const {
+    // A command refused while the link is up (the adapter's queue full behind a shaped link) is
+    // asked again at the next look; only a link that is not up is the job's concern.
+    return m_link->LinkState() == ELinkState::Up ? EBandStep::Nothing : EBandStep::LinkTrouble;
 }
 
 EBandStep CBandTransfer::Judge(const SCommandReply& reply, SendClock::time_point now) {
@@ -159,5 +165,6 @@ EBandStep CBandTransfer::Judge(const SCommandReply& reply, SendClock::time_point
     }
     const bool sent = SendPackets(from, end);
     m_timer.Restart(now);
-    return Ask(now) && sent ? EBandStep::Answered : EBandStep::LinkTrouble;
+    if (Ask(now) && sent) return EBandStep::Answered;
+    return Trouble() == EBandStep::Nothing ? EBandStep::Answered : EBandStep::LinkTrouble;
 }

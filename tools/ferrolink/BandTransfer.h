@@ -67,6 +67,7 @@ private:
     bool Ask(SendClock::time_point now);
     EBandStep Judge(const SCommandReply& reply, SendClock::time_point now);
     EBandStep Fail(EExitStatus status, std::string text);
+    EBandStep Trouble() const;
 
     CJobLink* m_link;
     SPrintJobOptions m_options;

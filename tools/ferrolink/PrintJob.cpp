@@ -105,7 +105,10 @@ SPrintJobResult CPrintJob::Run(const std::string& path, const std::atomic<bool>&
     // The link refused a send or the board went silent while it is not up: wait for it, then
     // ask where every band stands.
     auto recover = [&](std::string& why, EExitStatus& status) {
+        const std::uint64_t outages = watch.Outages();
         if (!watch.WaitUntilUp(why, status)) return false;
+        // Up all along: the band that was refused asks again by itself.
+        if (watch.Outages() == outages) return true;
         const auto now = SendClock::now();
         for (auto& f : flight) f->transfer.AskAgain(now);
         return true;

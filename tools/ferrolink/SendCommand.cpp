@@ -34,7 +34,13 @@ CSendCommand::CSendCommand(CLI::App& app)
     // Checked as text: an unsigned option would take "-1" as 2^64-1.
     send->add_option("--from-band", options.fromBand,
                      "start at this band (to resume a stopped job)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos
+                           ? std::string()
+                           : "must be a band number: 0 or more (given " + text + ")";
+            },
+            "BAND"));
     send->add_option("--timeline", m_request.timeline,
                      "write the job's course to FILE: time, bytes confirmed, band, frames resent, "
                      "reply time, link state (CSV when FILE ends in .csv, else JSON lines)");
