@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "CommandSupport.h"
-#include "ConsoleLog.h"
 #include "DetectCommand.h"
 #include "DumpCommand.h"
 #include "ListCommand.h"
 #include "MonitorCommand.h"
 #include "SendCommand.h"
+#include "common/ConsoleLog.h"
 
 namespace {
 
@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     }
     // Whole lines, so that log records on standard error never cut a line of ours in two.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    CConsoleLog::Install(logLevel);
+    ferrolink::tools::CConsoleLog::Install(logLevel);
     InstallSignals();
 
     try {
