@@ -95,10 +95,10 @@ run 0 pc dump -i "${tag}2" -w "$work/cap.pcap" -c 3000; verdict "dump -w -c"
 finish $bg first.log
 board_stop
 [ $rc -eq 0 ] && bands_byte_exact "$work/out" "$work/board.log" >/dev/null; verdict "first sender byte-exact"
-run 0 "$cli" dump -r "$work/cap.pcap" -q && has "^20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9:.]+ PC > board print band" &&
+run 0 "$cli" dump -r "$work/cap.pcap" && has "^20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9:.]+ PC > board print band" &&
   has "board > PC (AutoReport|StatusReply)" && has "PC > board EndOfBand band [0-9]+ seq [0-9]+: packets" &&
   has "^3000 frames captured" && has "^0 frames failed checksum"; verdict "dump: both directions, real timestamps, counts"
-run 0 "$cli" dump -r "$work/cap.pcap" "len < 100" && ! has "print band" && has "  0x0000: "; verdict "dump: capture filter, hex with offsets"
+run 0 "$cli" dump -r "$work/cap.pcap" -x "len < 100" && ! has "print band" && has "^  0x0000: "; verdict "dump: capture filter, hex with offsets"
 
 # The link goes down mid-job: 2 s is waited out, longer fails naming the link.
 board; midjob "down; sleep 2; up"; board_stop
@@ -161,6 +161,68 @@ run 0 pc monitor -i "${tag}2" --seconds 6.5 --log-level notice
 board_stop
 has "board silent: no report for" && has "reporting again after" &&
   has "^20[0-9-]+ [0-9:.]+ \[notice\] .*auto report packet time interval = "; verdict "silence told, log records timed"
+
+# ---- toola: detect, reset, monitor, dump, --json, arguments, logs -------------------------------
+# (the board is on ${tag}2; ${tag}0 has none)
+pcj() { pc "$@" >"$work/json" 2>"$work/out"; }  # stdout (JSON) apart from the messages
+each_json() { python3 -c "import json,sys; ls=[json.loads(l) for l in open(sys.argv[1])]; sys.exit(0 if ls and all(eval(sys.argv[2]) for d in ls) else 1)" "$@"; }
+zoned='__import__("re").match(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}[+-]\d\d:\d\d$", d["time"])'
+# Arguments are checked before anything touches a board: negative counts, sizes, durations.
+for args in "monitor -c -5" "dump -c -1" "dump --seconds -2" "dump -s -1" "dump -Q both" "reset --tries 0"; do
+  run 2 pc $args -i "${tag}2" && ! has "capturing on"; verdict "refused with exit 2: $args"
+done
+run 0 "$cli" --version && has "^ferrolink [0-9.]+ on libpcap version [0-9]"; verdict "--version names libpcap"
+# Only a board it heard: nothing behind ${tag}0; an early failure is a JSON object with --json.
+run 1 pc detect -i "${tag}0" && has "no board was heard on rpcap://${tag}0" && ! has "board MAC"; verdict "detect -i: no board, no invention"
+pcj detect -i "${tag}0" --json; [ $? -eq 1 ] && each_json "$work/json" "d['event'] == 'error' and d['exit_status'] == 1 and $zoned"; verdict "detect --json: error object"
+pcj detect -i nosuchif0 --json; [ $? -eq 3 ] && each_json "$work/json" "'no interface nosuchif0' in d['error']"; verdict "unknown interface: JSON error object"
+pcj monitor -c -5 --json; [ $? -eq 2 ] && each_json "$work/json" "d['event'] == 'error' and d['exit_status'] == 2"; verdict "usage error: JSON error object"
+# An interface set down is told as such, with the way to bring it up; a permission as libpcap says it.
+ip -n "$LINK_PC" link set "${tag}0" down
+for command in detect monitor dump; do
+  run 3 pc $command -i "${tag}0" && has "interface ${tag}0 is down: bring it up with \`ip link set ${tag}0 up\`" && ! has "CAP_NET_RAW"
+  verdict "$command on a down interface: said so"
+done
+ip -n "$LINK_PC" link set "${tag}0" up
+nobody=$(mktemp -d) && chown nobody "$nobody"
+FERROLINK_CONFIG="$nobody/network.ini" run 3 ip netns exec "$LINK_PC" setpriv --reuid=nobody --regid=nogroup --clear-groups "$cli" monitor -i "${tag}0" &&
+  has "cannot open rpcap://${tag}0: .*(Operation not permitted|[Pp]ermission).*\(capturing needs root or CAP_NET_RAW\)"; verdict "no permission: libpcap's text, then the capability"
+rm -rf "$nobody"
+# A latched fault: reset clears it; monitor shows none after.
+board --fatal-bits 0x04 --report-interval-ms 200
+run 0 pc reset -i "${tag}2" && has "errors before: bit 2 \(the board's memory overflowed" && has "errors now: none"; verdict "reset clears a latched fault"
+pcj monitor -i "${tag}2" -c 2 --json; [ $? -eq 0 ] && each_json "$work/json" "d['event'] in ('report', 'reply') and not d['fatal'] and $zoned"; verdict "monitor --json after reset: no fault, zoned times"
+# dump in tcpdump's habits: one line per frame, -x/-X, -s, -Q; --json one object per frame.
+run 0 pc dump -i "${tag}2" -c 2 -Q in && [ "$(grep -c '^20.* board > PC ' "$work/out")" -eq 2 ] && ! has "^  0x0000:"; verdict "dump: one line per frame, -Q in"
+run 0 pc dump -i "${tag}2" -c 1 -X -s 40 && has "length 88 \(40 captured\)" && has "^  0x0020: .{40} +\.\.\.\.\.\.\.\.$" && has "^0 frames failed checksum"; verdict "dump -X -s 40: cut, hex and text"
+pcj dump -i "${tag}2" -c 3 --json; [ $? -eq 0 ] && each_json "$work/json" "d['event'] in ('frame', 'summary') and $zoned" && tail -1 "$work/json" | grep -q '"frames_captured":3'; verdict "dump --json: frames and a summary line"
+# Ctrl-C ends a capture or a monitor with 0.
+for command in "dump -i ${tag}2 -w $work/int.pcap" "monitor -i ${tag}2"; do
+  run 0 timeout --preserve-status -s INT 1.5 ip netns exec "$LINK_PC" "$cli" $command; verdict "Ctrl-C ends $command with 0"
+done
+# A write that fails ends the capture, named; what was written stays readable.
+run 1 pc dump -i "${tag}2" -c 50 -w /dev/full && has "cannot write /dev/full: No space left on device"; verdict "dump -w /dev/full fails, named"
+mkdir "$work/small" && mount -t tmpfs -o size=16k tmpfs "$work/small"
+run 1 pc dump -i "${tag}2" -c 3000 -w "$work/small/cap.pcap" && has "cannot write $work/small/cap.pcap: No space left on device \(([0-9]+) frames written"
+verdict "dump -w on a full disk fails, named"
+written=$(grep -oE '\(([0-9]+) frames written' "$work/out" | grep -oE '[0-9]+')
+run 0 "$cli" dump -r "$work/small/cap.pcap" && has "^${written:-x} frames captured"; verdict "the frames written before a full disk are readable"
+umount "$work/small"
+board_stop
+# The board's side loses its carrier: monitor says the link is down, not that the board is silent.
+board --report-interval-ms 200
+background mon.log monitor -i "${tag}2" --seconds 5
+sleep 1.5; down; sleep 2.5; up; finish $bg mon.log
+[ $rc -eq 0 ] && has "link on ${tag}2 is down \(no carrier\)" && has "link on ${tag}2 is up again" && ! has "every 0\.0 s"; verdict "monitor: carrier lost told as the link"
+board_stop
+# A flood of bad-checksum frames: the library's records are off by default, and rate-limited when shown.
+flood() { ip netns exec "$LINK_BOARD" python3 "$here/fake_board.py" "${tag}b2" flood 3 >"$work/flood" & }
+flood; run 0 pc monitor -i "${tag}2" --seconds 3.5; wait
+! has "check sum error" && [ "$(wc -l <"$work/out")" -lt 20 ]; verdict "flood: no library records by default"
+flood; run 0 pc monitor -i "${tag}2" --seconds 3.5 --log-level notice; wait
+lines=$(wc -l <"$work/out"); echo "flood of $(cat "$work/flood"): $lines lines of monitor output"
+has "check sum error" && has "and [0-9,]+ more like it in [0-9.]+ s \(check sum error" && [ "$lines" -lt 200 ]; verdict "flood: records rate-limited and summarised"
+# ---- end of toola -----------------------------------------------------------------------------
 
 # ---- send: arguments first, the board that answers, counts, JSON lines, timeline, memory ----
 # Arguments are checked before anything touches the board: an interface that does not exist is

@@ -1,17 +1,30 @@
 #!/usr/bin/env python3
-# usage: fake_board.py IF foreign
+# usage: fake_board.py IF foreign|flood [SECONDS]
 # A board that answers every command at once, in a way a real one never would: "foreign" answers
-# with another sequence number than the command's. The end-to-end test runs it on the board side
-# of a veth. (A board whose "no error" vouches for nothing is the send path's unit tests' matter.)
+# with another sequence number than the command's; "flood" sends status reports with a bad
+# checksum as fast as it can for SECONDS. The end-to-end test runs it on the board side of a veth.
+# (A board whose "no error" vouches for nothing is a case of the send path's unit tests.)
 import socket
 import struct
 import sys
+import time
 
 ifname, mode = sys.argv[1], sys.argv[2]
 pc = bytes.fromhex("7b23fc981099")
 board = bytes.fromhex("123456789abc")
 s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0003))
 s.bind((ifname, 0))
+if mode == "flood":
+    words = [0, 0, 0xFFFFFFFF, 0x00010002] + [0] * 11
+    frame = pc + board + struct.pack(">HHII", 88, 3, 0, 0) + struct.pack(">15I", *words) + b"\x00\x00\x00\x01"
+    end = time.monotonic() + float(sys.argv[3])
+    sent = 0
+    while time.monotonic() < end:
+        for _ in range(256):
+            s.send(frame)
+        sent += 256
+    print(f"flood: {sent} frames")
+    sys.exit(0)
 while True:
     frame = s.recv(2048)
     if len(frame) < 88 or frame[0:6] != board:

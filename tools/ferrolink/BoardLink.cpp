@@ -22,6 +22,7 @@
 #include <ferrolink/transmit/Ferrolink.h>
 
 #include "../common/BoardProtocol.h"
+#include "InterfaceCheck.h"
 
 namespace tools = ferrolink::tools;
 
@@ -125,7 +126,7 @@ bool CBoardLink::Open(const std::string& device, const bool* abort, std::string&
         return false;
     }
     if (!m_network.Open_ByDeviceName(name.c_str())) {
-        error = "cannot open " + name + ": capturing needs root or CAP_NET_RAW";
+        error = CInterfaceCheck::OpenFailure(InterfaceName());
         status = ExitStatus_LinkFailed;
         return false;
     }

@@ -1,12 +1,17 @@
 #include "CommandSupport.h"
 
+#include <nlohmann/json.hpp>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
+#include "FrameText.h"
+
 std::atomic<bool> g_stop{false};
 bool g_abort = false;
+bool g_json = false;
 
 namespace {
 
@@ -25,8 +30,24 @@ void InstallSignals() {
 }
 
 int Fail(EExitStatus status, const std::string& text) {
-    std::fprintf(stderr, "ferrolink: %s\n", g_stop.load() ? "interrupted" : text.c_str());
-    return g_stop.load() ? ExitStatus_Interrupted : status;
+    const bool interrupted = g_stop.load();
+    const std::string message = interrupted ? "interrupted" : text;
+    const int code = interrupted ? ExitStatus_Interrupted : status;
+    std::fflush(stdout);
+    std::fprintf(stderr, "ferrolink: %s\n", message.c_str());
+    if (g_json)
+        PrintJsonLine(nlohmann::json({{"event", "error"},
+                                      {"time", CFrameText::NowRfc3339()},
+                                      {"error", message},
+                                      {"exit_status", code}})
+                          .dump());
+    return code;
+}
+
+void PrintJsonLine(const std::string& dumped) {
+    std::fwrite(dumped.data(), 1, dumped.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
 }
 
 std::string MacText(const unsigned char* mac) {
@@ -67,6 +88,15 @@ void PrintStatistics(CBoardLink& link, std::uint64_t resends, std::uint64_t chec
         static_cast<unsigned long long>(resends), static_cast<unsigned long long>(checksumErrors),
         static_cast<unsigned long long>(link.CaptureDrops()));
 }
+
+const CLI::Validator kNotNegative(
+    [](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (end == text.c_str() || *end != '\0') return "not a number: " + text;
+        return value < 0 ? "must be 0 or more (0: no limit), not " + text : std::string();
+    },
+    "NUMBER>=0");
 
 void AddDeviceOption(CLI::App* command, std::string& device, const char* what) {
     command->add_option("-i,--interface,--device", device, what);

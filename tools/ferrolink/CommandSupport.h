@@ -24,11 +24,16 @@ constexpr double kGigabitGoodputMBps = 120.72;
 extern std::atomic<bool> g_stop;
 // The library's abort flag for the adapter search.
 extern bool g_abort;
+// The chosen command was given --json: failures are also told as one JSON object on stdout.
+extern bool g_json;
 
 void InstallSignals();
 
-// Prints "ferrolink: text" (or "interrupted" after Ctrl-C) and returns the status to exit with.
+// Prints "ferrolink: text" (or "interrupted" after Ctrl-C) and returns the status to exit with;
+// with --json also {"event":"error","error":text,"exit_status":N,"time":...} on stdout.
 int Fail(EExitStatus status, const std::string& text);
+// One JSON object as one line on stdout, flushed: what a script reads line by line.
+void PrintJsonLine(const std::string& dumped);
 
 std::string MacText(const unsigned char* mac);
 
@@ -42,6 +47,9 @@ int OpenLink(CBoardLink& link, const std::string& device, bool claim,
              CBoardLink::FrameObserver observer = nullptr, void* user = nullptr);
 
 void PrintStatistics(CBoardLink& link, std::uint64_t resends, std::uint64_t checksumErrors);
+
+// For counts and durations: a negative value is refused (exit 2), never taken as "no limit".
+extern const CLI::Validator kNotNegative;
 
 // The -i option every command that reaches a board has.
 void AddDeviceOption(CLI::App* command, std::string& device, const char* what);

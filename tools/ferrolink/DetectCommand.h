@@ -1,4 +1,5 @@
-// `ferrolink detect`: finds the adapter the board is on and claims the board.
+// `ferrolink detect`: finds the adapter the board is on and claims the board. Reports only a
+// board it heard: with -i, the board must answer or report within the listening time.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -14,4 +15,5 @@ public:
 private:
     CLI::App* m_command;
     std::string m_device;
+    bool m_json = false;
 };

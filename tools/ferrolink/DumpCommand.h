@@ -1,4 +1,5 @@
-// `ferrolink dump`: board frames of both directions in words, or saved to a capture file.
+// `ferrolink dump`: board frames of both directions, one line each (hexadecimal with -x/-X), or
+// saved to a capture file, with tcpdump's letters for tcpdump's ideas.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -11,9 +12,11 @@ struct SDumpOptions {
     std::string read;   // capture file to read instead of an adapter, "-" for standard input
     long count = 0;
     double seconds = 0;
-    std::string direction = "both";
+    int snapshotLength = 0;           // bytes kept of each frame; 0: all
+    std::string direction = "inout";  // in: board > PC, out: PC > board
     std::string filter;
-    bool brief = false;
+    int hex = 0;  // 1: -x, 2: -X (with text)
+    bool json = false;
 };
 
 class CDumpCommand {
@@ -27,4 +30,6 @@ private:
     std::string m_device;
     SDumpOptions m_options;
     std::vector<std::string> m_filterWords;
+    bool m_hex = false;
+    bool m_hexText = false;
 };

@@ -65,6 +65,12 @@ bool CFrameText::ChecksumValid(const unsigned char* frame, int length) {
     return sum == 0;
 }
 
+bool CFrameText::IsCut(const unsigned char* frame, int length) {
+    if (length < 14) return false;
+    const int frameLength = (frame[12] << 8) | frame[13];
+    return frameLength > length && frameLength % 4 == 0 && frameLength >= 28;
+}
+
 std::string CFrameText::Summary(const unsigned char* frame, int length) {
     char text[256];
     if (length < 24) {
@@ -111,20 +117,32 @@ std::string CFrameText::Summary(const unsigned char* frame, int length) {
         std::snprintf(text, sizeof text, "band %u seq %u", band, index);
         detail = text;
     }
-    std::snprintf(text, sizeof text, ", length %d%s", frameLength,
-                  ChecksumValid(frame, length) ? "" : ", BAD CHECKSUM");
+    // A frame cut by the snapshot length cannot be checked.
+    if (IsCut(frame, length))
+        std::snprintf(text, sizeof text, ", length %d (%d captured)", frameLength, length);
+    else
+        std::snprintf(text, sizeof text, ", length %d%s", frameLength,
+                      ChecksumValid(frame, length) ? "" : ", BAD CHECKSUM");
     return Direction(frame, length) + " " + kind + " " + detail + text;
 }
 
-std::string CFrameText::Hex(const unsigned char* frame, int length) {
+std::string CFrameText::Hex(const unsigned char* frame, int length, bool ascii) {
     std::string out;
     char line[96];
     for (int at = 0; at < length; at += 16) {
         int n = std::snprintf(line, sizeof line, "  0x%04x: ", at);
-        for (int i = at; i < at + 16 && i < length; ++i)
+        const int end = at + 16 < length ? at + 16 : length;
+        for (int i = at; i < end; ++i)
             n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "%s%02x",
                                (i - at) % 2 == 0 ? " " : "", frame[i]);
         out += line;
+        if (ascii) {
+            // Pad a short last line so that the text column stays in place.
+            const int missing = 16 - (end - at);
+            out.append(static_cast<std::size_t>(missing * 2 + missing / 2) + 2, ' ');
+            for (int i = at; i < end; ++i)
+                out += frame[i] >= 0x20 && frame[i] < 0x7F ? static_cast<char>(frame[i]) : '.';
+        }
         out += '\n';
     }
     return out;
@@ -138,6 +156,25 @@ std::string CFrameText::Timestamp(std::int64_t seconds, std::int64_t microsecond
     const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     std::snprintf(text + n, sizeof text - n, ".%06lld", static_cast<long long>(microseconds));
     return text;
+}
+
+std::string CFrameText::Rfc3339(std::int64_t seconds, std::int64_t microseconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[64];
+    std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    const long offset = local.tm_gmtoff / 60;  // minutes east of UTC
+    std::snprintf(text + n, sizeof text - n, ".%06lld%c%02ld:%02ld",
+                  static_cast<long long>(microseconds), offset < 0 ? '-' : '+',
+                  (offset < 0 ? -offset : offset) / 60, (offset < 0 ? -offset : offset) % 60);
+    return text;
+}
+
+std::string CFrameText::NowRfc3339() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+    return Rfc3339(us / 1000000, us % 1000000);
 }
 
 std::string CFrameText::Now() {

@@ -26,10 +26,18 @@ CListCommand::CListCommand(CLI::App& app)
 int CListCommand::Run() {
     CFindAllDevice finder;
     auto* devices = static_cast<pcap_if*>(finder.FindAllDevice());
-    if (!devices && !m_all)
-        return Fail(ExitStatus_LinkFailed,
-                    "no Ethernet adapters found (listing them needs root or CAP_NET_RAW; -a shows "
-                    "every capture device)");
+    if (!devices && !m_all) {
+        // Say why, in the capture library's words, rather than guess at a permission.
+        pcap_if_t* any = nullptr;
+        char why[PCAP_ERRBUF_SIZE] = "";
+        if (pcap_findalldevs(&any, why) != 0)
+            return Fail(ExitStatus_LinkFailed, std::string("cannot list the adapters: ") + why);
+        int others = 0;
+        for (pcap_if_t* d = any; d; d = d->next) ++others;
+        pcap_freealldevs(any);
+        return Fail(ExitStatus_LinkFailed, "no Ethernet adapters found (" + std::to_string(others) +
+                                               " other capture devices: -a shows them)");
+    }
     // The library lists Ethernet adapters only; -a adds the capture library's other devices
     // (loopback, "any", nflog, tunnels), which cannot reach a board.
     std::vector<std::pair<std::string, std::string>> entries;  // name, description
@@ -88,6 +96,6 @@ int CListCommand::Run() {
             std::printf("-. %s  %s  (not Ethernet)\n", name.c_str(),
                         description.empty() ? "(no description)" : description.c_str());
     }
-    if (m_json) std::printf("%s\n", out.dump(2).c_str());
+    if (m_json) PrintJsonLine(out.dump());
     return ExitStatus_Ok;
 }

@@ -14,6 +14,7 @@
 #include "BoardErrors.h"
 #include "CommandSupport.h"
 #include "FrameText.h"
+#include "common/ConsoleLog.h"
 
 namespace tools = ferrolink::tools;
 using json = nlohmann::json;
@@ -22,9 +23,12 @@ CMonitorCommand::CMonitorCommand(CLI::App& app)
     : m_command(app.add_subcommand("monitor", "print the board's status reports as they come")) {
     AddDeviceOption(m_command, m_device,
                     "use this interface instead of searching (watches without claiming the board)");
-    m_command->add_option("-s,--seconds", m_seconds, "stop after this long; 0: at Ctrl-C");
-    m_command->add_option("-c,--count", m_count, "stop after this many reports; 0: no limit");
+    m_command->add_option("--seconds", m_seconds, "stop after this long; 0: at Ctrl-C")
+        ->check(kNotNegative);
+    m_command->add_option("-c,--count", m_count, "stop after this many reports; 0: no limit")
+        ->check(kNotNegative);
     m_command->add_flag("--json", m_json, "one JSON object per line, for scripts");
+    m_command->add_flag("-v,--verbose", "also the library's log records (--log-level failure)");
 }
 
 namespace {
@@ -40,6 +44,18 @@ struct SMonitorState {
     bool silent = false;
 };
 
+void PrintEvent(const SMonitorState& state, const char* event, const char* key, double seconds,
+                const std::string& text) {
+    if (state.asJson) {
+        json out = {{"time", CFrameText::NowRfc3339()}, {"event", event}};
+        if (key) out[key] = seconds;
+        PrintJsonLine(out.dump());
+    } else {
+        std::printf("%s %s\n", CFrameText::Now().c_str(), text.c_str());
+        std::fflush(stdout);
+    }
+}
+
 void PrintReport(const unsigned char* frame, int length, void* user) {
     if (length < 24 || !CConstValue::IsPcMac(frame)) return;
     const std::uint16_t symbol = static_cast<std::uint16_t>((frame[14] << 8) | frame[15]);
@@ -54,15 +70,9 @@ void PrintReport(const unsigned char* frame, int length, void* user) {
     const auto now = std::chrono::steady_clock::now();
     if (state->silent) {
         const double gap = std::chrono::duration<double>(now - state->last).count();
-        if (state->asJson)
-            std::printf(
-                "%s\n",
-                json({{"time", CFrameText::Now()}, {"event", "back"}, {"silent_seconds", gap}})
-                    .dump()
-                    .c_str());
-        else
-            std::printf("%s board is reporting again after %.1f s of silence\n",
-                        CFrameText::Now().c_str(), gap);
+        char text[96];
+        std::snprintf(text, sizeof text, "board is reporting again after %.1f s of silence", gap);
+        PrintEvent(*state, "back", "silent_seconds", gap, text);
         state->silent = false;
     }
     if (state->heard && symbol == tools::kSymbolAutoReport)
@@ -76,8 +86,8 @@ void PrintReport(const unsigned char* frame, int length, void* user) {
         for (int bit = 0; bit < 14; ++bit)
             if (word & (1u << bit))
                 errors.push_back({{"bit", bit}, {"meaning", CBoardErrors::Meaning(bit)}});
-        json out = {{"time", CFrameText::Now()},
-                    {"kind", kind},
+        json out = {{"time", CFrameText::NowRfc3339()},
+                    {"event", kind},
                     {"error_word", word},
                     {"errors", errors},
                     {"fatal", report.ExistError_Fatal()},
@@ -89,7 +99,7 @@ void PrintReport(const unsigned char* frame, int length, void* user) {
                     {"packets_held", report.m_bandInfo[1]},
                     {"bands_completed", report.m_bandInfo[2]},
                     {"last_command", report.m_bandInfo[3]}};
-        std::printf("%s\n", out.dump().c_str());
+        PrintJsonLine(out.dump());
     } else {
         const std::string errors = CBoardErrors::Describe(word);
         std::printf(
@@ -107,43 +117,78 @@ void PrintReport(const unsigned char* frame, int length, void* user) {
 }  // namespace
 
 int CMonitorCommand::Run() {
-    const std::string& device = m_device;
-    const double seconds = m_seconds;
-    const long count = m_count;
-    const bool asJson = m_json;
     CBoardLink link;
     SMonitorState state;
-    state.asJson = asJson;
-    state.limit = count;
+    state.asJson = m_json;
+    state.limit = m_count;
     if (const int status =
-            OpenLink(link, device, false, CaptureMode_ToPcOrBoard, &PrintReport, &state))
+            OpenLink(link, m_device, false, CaptureMode_ToPcOrBoard, &PrintReport, &state))
         return status;
-    if (!asJson) std::printf("monitoring %s (Ctrl-C to stop)\n", link.DeviceName().c_str());
+    if (!m_json) std::printf("monitoring %s (Ctrl-C to stop)\n", link.DeviceName().c_str());
     std::fflush(stdout);
+    const std::string name = link.InterfaceName();
     const auto started = std::chrono::steady_clock::now();
-    WaitForStop(seconds, [&] {
-        std::lock_guard<std::mutex> lock(state.mutex);
+    auto downSince = started;
+    auto quietFrom = started;  // silence is counted from here at the earliest
+    bool down = false;
+    int tick = 0;
+    bool gone = false;
+    WaitForStop(m_seconds, [&] {
+        ferrolink::tools::CConsoleLog::Flush();
         const auto now = std::chrono::steady_clock::now();
+        // The link's state from the system, a few times a second: a silent board behind a lost
+        // carrier is told as the link, not as the board.
+        if (tick++ % 10 == 0) {
+            const ELinkState linkState = link.LinkState();
+            if (linkState == ELinkState::Gone) {
+                gone = true;
+                g_stop.store(true);
+                return;
+            }
+            std::lock_guard<std::mutex> lock(state.mutex);
+            if (linkState == ELinkState::Down && !down) {
+                down = true;
+                downSince = now;
+                PrintEvent(state, "link_down", nullptr, 0,
+                           "link on " + name +
+                               " is down (no carrier): check the cable and the board's power");
+            } else if (linkState == ELinkState::Up && down) {
+                down = false;
+                const double lasted = std::chrono::duration<double>(now - downSince).count();
+                char text[128];
+                std::snprintf(text, sizeof text, "link on %s is up again after %.1f s",
+                              name.c_str(), lasted);
+                PrintEvent(state, "link_up", "down_seconds", lasted, text);
+                // The silence while the link was down was the link's.
+                quietFrom = now;
+                state.silent = false;
+            }
+        }
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (down) return;
         // Silent: longer than twice its report interval, and at least the library's 2 s.
         const double limit = std::max(2.0, 2.0 * state.interval);
-        const auto since = state.heard ? state.last : started;
+        const auto since = state.heard ? std::max(state.last, quietFrom) : quietFrom;
         const double gap = std::chrono::duration<double>(now - since).count();
         if (state.silent || gap <= limit) return;
         state.silent = true;
-        if (!state.heard) state.last = started;
-        if (asJson)
-            std::printf(
-                "%s\n",
-                json({{"time", CFrameText::Now()}, {"event", "silent"}, {"silent_seconds", gap}})
-                    .dump()
-                    .c_str());
+        if (!state.heard) state.last = quietFrom;
+        char text[128];
+        if (state.interval > 0)
+            std::snprintf(text, sizeof text,
+                          "board silent: no report for %.1f s (its reports came every %.1f s)", gap,
+                          state.interval);
         else
-            std::printf("%s board silent: no report for %.1f s (its reports came every %.1f s)\n",
-                        CFrameText::Now().c_str(), gap, state.interval);
-        std::fflush(stdout);
+            std::snprintf(text, sizeof text, "board silent: no report for %.1f s%s", gap,
+                          state.heard ? "" : " since monitoring began");
+        PrintEvent(state, "silent", "silent_seconds", gap, text);
     });
     link.StopReceiving();
-    if (!asJson) PrintStatistics(link, 0, 0);
-    return g_stop.load() && (count <= 0 || state.count < count) ? ExitStatus_Interrupted
-                                                                : ExitStatus_Ok;
+    if (gone) {
+        g_stop.store(false);  // set above only to end the wait
+        return Fail(ExitStatus_LinkFailed, "the interface " + name + " is gone");
+    }
+    if (!m_json) PrintStatistics(link, 0, 0);
+    // Ctrl-C is how a monitor ends: a success, as for tcpdump.
+    return ExitStatus_Ok;
 }

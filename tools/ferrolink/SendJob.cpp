@@ -30,32 +30,22 @@ const SendClock::time_point g_processStart = SendClock::now();
 // Standard output: text, or one JSON object per line.
 class CSendOutput {
 public:
-    CSendOutput(bool asJson, const std::atomic<bool>& stop) : m_json(asJson), m_stop(stop) {}
-    int Fail(EExitStatus status, const std::string& text) {
-        const bool interrupted = m_stop.load();
-        const std::string said = interrupted ? "interrupted" : text;
-        const int code = interrupted ? ExitStatus_Interrupted : status;
-        if (m_json)
-            Line({{"event", "error"}, {"exit_status", code}, {"error", said}});
-        else
-            std::fprintf(stderr, "ferrolink: %s\n", said.c_str());
-        return code;
-    }
+    explicit CSendOutput(bool asJson) : m_json(asJson) {}
+    // The message on standard error; with --json also the error object (CommandSupport).
+    int Fail(EExitStatus status, const std::string& text) { return ::Fail(status, text); }
     void Notice(const std::string& text) {
-        if (m_json) return Line({{"event", "notice"}, {"message", text}});
+        if (m_json) Line({{"event", "notice"}, {"message", text}});
         std::fflush(stdout);
         std::fprintf(stderr, "ferrolink: %s\n", text.c_str());
     }
     void Line(json object) {
-        object["time"] = CFrameText::Now();
-        std::printf("%s\n", object.dump().c_str());
-        std::fflush(stdout);
+        object["time"] = CFrameText::NowRfc3339();
+        PrintJsonLine(object.dump());
     }
     bool Json() const { return m_json; }
 
 private:
     bool m_json;
-    const std::atomic<bool>& m_stop;
 };
 
 // The progress line on a terminal: redrawn in place, and finished before any other line.
@@ -109,7 +99,7 @@ std::string Statistics(const SPrintJobResult& r, CBoardLink& link) {
 
 int RunSend(const SSendRequest& q, const std::atomic<bool>& stop, const bool* abort) {
     const auto begun = SendClock::now();
-    CSendOutput out(q.asJson, stop);
+    CSendOutput out(q.asJson);
     const SPrintJobOptions& options = q.options;
     // Every argument is checked before anything touches the board.
     std::string problem;
@@ -281,6 +271,7 @@ int RunSend(const SSendRequest& q, const std::atomic<bool>& stop, const bool* ab
             summary["resume_from_band"] = r.firstBand + r.bands;
         }
         out.Line(summary);
+        if (code != ExitStatus_Ok) std::fprintf(stderr, "ferrolink: %s\n", failure.c_str());
         return code;
     }
     if (q.verbose)

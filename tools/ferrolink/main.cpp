@@ -1,7 +1,10 @@
 // ferrolink: the command-line tool for host developers and service engineers.
-//   list | detect | send FILE | monitor | dump   (see --help of each, and docs/ferrolink-tool.md)
+//   list | detect | send FILE | reset | monitor | dump   (see --help of each, and
+//   docs/ferrolink-tool.md)
 // This file builds the command line and dispatches; each subcommand lives in its own file.
+#include <pcap/pcap.h>
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,8 +15,10 @@
 #include "CommandSupport.h"
 #include "DetectCommand.h"
 #include "DumpCommand.h"
+#include "FrameText.h"
 #include "ListCommand.h"
 #include "MonitorCommand.h"
+#include "ResetCommand.h"
 #include "SendCommand.h"
 #include "common/ConsoleLog.h"
 
@@ -59,6 +64,25 @@ int Mistyped(const std::string& word, const std::vector<std::string>& candidates
     else
         std::fprintf(stderr, "ferrolink: unknown %s '%s'; did you mean '%s'?\n", what, word.c_str(),
                      best.c_str());
+    if (g_json)
+        PrintJsonLine(nlohmann::json({{"event", "error"},
+                                      {"time", CFrameText::NowRfc3339()},
+                                      {"error", "unknown " + std::string(what) + " " + word},
+                                      {"exit_status", ExitStatus_Usage}})
+                          .dump());
+    return ExitStatus_Usage;
+}
+
+// CLI11's message for a usage error (and, with --json, the same as a JSON object); --help and
+// --version are no error.
+int UsageError(CLI::App& app, const CLI::ParseError& e) {
+    if (app.exit(e) == 0) return ExitStatus_Ok;
+    if (g_json)
+        PrintJsonLine(nlohmann::json({{"event", "error"},
+                                      {"time", CFrameText::NowRfc3339()},
+                                      {"error", e.what()},
+                                      {"exit_status", ExitStatus_Usage}})
+                          .dump());
     return ExitStatus_Usage;
 }
 
@@ -82,26 +106,32 @@ std::vector<std::string> OptionNames(CLI::App& app) {
 int main(int argc, char** argv) {
     CLI::App app{
         "ferrolink " FERROLINK_VERSION
-        ": talk to the printer mainboard over its Ethernet link.\nExit status: 0 ok, 1 job "
-        "or board failure, 2 usage, 3 link or adapter failure, 4 fatal board fault, 5 board "
-        "held by another process, 130 interrupted."};
+        ": talk to the printer mainboard over its Ethernet link.\nExit status: 0 ok (also a "
+        "monitor or dump ended by Ctrl-C), 1 job or board failure, 2 usage, 3 link or adapter "
+        "failure, 4 fatal board fault, 5 board held by another process, 130 interrupted."};
     app.option_defaults()->always_capture_default();
     app.require_subcommand(1);
     app.fallthrough();  // --log-level may also follow the subcommand
-    app.set_version_flag("--version", "ferrolink " FERROLINK_VERSION);
-    std::string logLevel = "failure";
+    app.set_version_flag("--version",
+                         std::string("ferrolink " FERROLINK_VERSION " on ") + pcap_lib_version());
+    std::string logLevel;
     app.add_option("--log-level", logLevel,
-                   "library log records shown on standard error: off, failure, notice")
+                   "library log records shown on standard error: off, failure, notice "
+                   "(default: off; failure with a command's -v)")
         ->check(CLI::IsMember({"off", "failure", "notice"}));
 
     CListCommand list(app);
     CDetectCommand detect(app);
     CSendCommand send(app);
+    CResetCommand reset(app);
     CMonitorCommand monitor(app);
     CDumpCommand dump(app);
 
     // A mistyped subcommand gets a suggestion rather than CLI11's bare complaint.
-    const std::vector<std::string> commands = {"list", "detect", "send", "monitor", "dump"};
+    const std::vector<std::string> commands = {"list",  "detect",  "send",
+                                               "reset", "monitor", "dump"};
+    // Usage errors are told in JSON too when the command line asks for it.
+    for (int i = 1; i < argc; ++i) g_json = g_json || std::string(argv[i]) == "--json";
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         if (word.empty() || word[0] == '-') {
@@ -118,11 +148,21 @@ int main(int argc, char** argv) {
         for (const std::string& extra : app.remaining(true))
             if (!extra.empty() && extra[0] == '-')
                 return Mistyped(extra.substr(0, extra.find('=')), OptionNames(app), "option");
-        return app.exit(e) == 0 ? 0 : ExitStatus_Usage;
+        return UsageError(app, e);
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? 0 : ExitStatus_Usage;
+        return UsageError(app, e);
     }
+    // Only the command's own --json counts from here on.
+    g_json = false;
+    CLI::App* chosen = app.get_subcommands().empty() ? nullptr : app.get_subcommands().front();
+    if (chosen) {
+        const CLI::Option* json = chosen->get_option_no_throw("--json");
+        const CLI::Option* verbose = chosen->get_option_no_throw("-v");
+        g_json = json && json->count() > 0;
+        // The library's records are for whoever asks: -v shows its failures.
+        if (logLevel.empty()) logLevel = verbose && verbose->count() > 0 ? "failure" : "off";
+    }
+    if (logLevel.empty()) logLevel = "off";
     // Whole lines, so that log records on standard error never cut a line of ours in two.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     ferrolink::tools::CConsoleLog::Install(logLevel);
@@ -132,6 +172,7 @@ int main(int argc, char** argv) {
         if (list.Chosen()) return list.Run();
         if (detect.Chosen()) return detect.Run();
         if (send.Chosen()) return send.Run();
+        if (reset.Chosen()) return reset.Run();
         if (monitor.Chosen()) return monitor.Run();
         if (dump.Chosen()) return dump.Run();
     } catch (const std::exception& e) {
