@@ -238,7 +238,8 @@ board --report-interval-ms 0
 ip netns exec "$LINK_BOARD" "$sim" -i "${tag}b2" --first-byte 0x33 --report-interval-ms 5 >"$work/forger.log" 2>&1 &
 forger=$!
 sleep 0.5
-run 0 pc send "$work/small.bin" -v && has "boards heard on ${tag}2 \(first MAC byte\): 06, 33; this job (goes|went) to 06" &&
+# (a job long enough for the forger's reports to be heard during it, if not before)
+run 0 pc send "$work/job.bin" -v && has "boards heard on ${tag}2 \(first MAC byte\): 06, 33; this job (goes|went) to 06" &&
   has "^start-up: .* first print frame [0-9.]+ ms after the start"
 verdict "the answering board is claimed, the other named; start-up told"
 kill -INT "$forger"; wait "$forger" 2>/dev/null
