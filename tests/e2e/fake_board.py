@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-# usage: fake_board.py IF lie|foreign|flood [SECONDS]
-# A board that answers every command at once, in a way a real one never would: "lie" says "no
-# error" for an EndOfBand while vouching for no packet; "foreign" answers with another sequence
-# number than the command's; "flood" sends status reports with a bad checksum as fast as it can
-# for SECONDS. The end-to-end test runs it on the board side of a veth.
+# usage: fake_board.py IF foreign|flood [SECONDS]
+# A board that answers every command at once, in a way a real one never would: "foreign" answers
+# with another sequence number than the command's; "flood" sends status reports with a bad
+# checksum as fast as it can for SECONDS. The end-to-end test runs it on the board side of a veth.
+# (A board whose "no error" vouches for nothing is a case of the send path's unit tests.)
 import socket
 import struct
 import sys

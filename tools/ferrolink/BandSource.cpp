@@ -1,8 +1,14 @@
 #include "BandSource.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "../common/Sha256.h"
@@ -14,6 +20,7 @@ CBandSource::~CBandSource() {
     }
     m_changed.notify_all();
     if (m_thread.joinable()) m_thread.join();
+    if (m_fd >= 0) ::close(m_fd);
 }
 
 bool CBandSource::Check(const std::string& path, std::uint64_t bandSize, std::uint64_t firstBand,
@@ -61,40 +68,65 @@ bool CBandSource::Check(const std::string& path, std::uint64_t bandSize, std::ui
 }
 
 bool CBandSource::Start(const std::string& path, std::uint64_t bandSize, std::size_t buffers,
-                        std::uint64_t firstBand, std::string& error) {
+                        std::uint64_t firstBand, bool digest, std::string& error) {
     if (!Check(path, bandSize, firstBand, error)) return false;
-    std::error_code code;
-    const std::uint64_t size = std::filesystem::file_size(path, code);
+    // What is read is what was checked: the size comes from the open file, not the name.
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (m_fd < 0 || ::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
+        error = "cannot read " + path + ": " +
+                (m_fd < 0 ? std::strerror(errno) : "not a non-empty regular file");
+        return false;
+    }
+    const auto size = static_cast<std::uint64_t>(info.st_size);
     const std::uint64_t bands = (size + bandSize - 1) / bandSize;
+    if (firstBand >= bands) {
+        error = "--from-band " + std::to_string(firstBand) + " is past the end of " + path;
+        return false;
+    }
     m_path = path;
+    m_digest = digest;
     m_bandSize = bandSize;
     m_firstBand = firstBand;
     m_bytes = size - firstBand * bandSize;
     m_bands = bands - firstBand;
     const std::size_t count = static_cast<std::size_t>(
         std::min<std::uint64_t>(std::max<std::size_t>(buffers, 1), m_bands));
+    const auto bufferBytes = static_cast<std::size_t>(std::min<std::uint64_t>(bandSize, m_bytes));
     for (std::size_t i = 0; i < count; ++i) {
         m_all.push_back(std::make_unique<SJobBand>());
+        // Not value-initialised: every byte sent is read from the file first.
+        m_all.back()->m_data.reset(new unsigned char[bufferBytes]);
         m_free.push_back(m_all.back().get());
     }
     m_thread = std::thread([this] { Run(); });
     return true;
 }
 
+namespace {
+
+// Reads `length` bytes at `offset`, through short reads and interruptions.
+bool ReadAt(int fd, unsigned char* to, std::size_t length, std::uint64_t offset) {
+    while (length > 0) {
+        const ssize_t got = ::pread(fd, to, length, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        to += got;
+        length -= static_cast<std::size_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
+}  // namespace
+
 void CBandSource::Run() {
-    std::FILE* in = std::fopen(m_path.c_str(), "rb");
     auto fail = [&](const std::string& text) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_error = text;
         m_finished = true;
         m_changed.notify_all();
     };
-    if (!in) return fail("cannot read " + m_path);
-    const std::uint64_t skip = m_firstBand * m_bandSize;
-    if (skip > 0 && std::fseek(in, static_cast<long>(skip), SEEK_SET) != 0) {
-        std::fclose(in);
-        return fail("cannot seek to band " + std::to_string(m_firstBand) + " of " + m_path);
-    }
     for (std::uint64_t n = 0; n < m_bands; ++n) {
         SJobBand* band = nullptr;
         {
@@ -105,24 +137,22 @@ void CBandSource::Run() {
             m_free.pop_front();
         }
         const std::uint64_t want = std::min<std::uint64_t>(m_bandSize, m_bytes - n * m_bandSize);
-        if (band->m_data.size() < want) band->m_data.resize(static_cast<std::size_t>(want));
-        const std::size_t got =
-            std::fread(band->m_data.data(), 1, static_cast<std::size_t>(want), in);
-        if (got != want) {
-            std::fclose(in);
+        if (!ReadAt(m_fd, band->m_data.get(), static_cast<std::size_t>(want),
+                    (m_firstBand + n) * m_bandSize))
             return fail("reading " + m_path + " failed at band " + std::to_string(m_firstBand + n) +
                         " (the file shrank or the disk failed)");
-        }
         band->m_index = m_firstBand + n;
-        band->m_bytes = got;
-        band->m_hashed = false;
+        band->m_bytes = static_cast<std::size_t>(want);
+        band->m_sha256.clear();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
+            band->m_hashed = !m_digest;
             m_ready.push_back(band);
         }
         m_changed.notify_all();
+        if (!m_digest) continue;
         // The sender has the band now; the digest is made while its frames are on the wire.
-        std::string digest = CSha256::Hex(band->m_data.data(), band->m_bytes);
+        std::string digest = CSha256::Hex(band->m_data.get(), band->m_bytes);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             band->m_sha256 = std::move(digest);
@@ -130,7 +160,6 @@ void CBandSource::Run() {
         }
         m_changed.notify_all();
     }
-    std::fclose(in);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_finished = true;
     m_changed.notify_all();

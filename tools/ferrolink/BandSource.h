@@ -1,7 +1,8 @@
 // The print job as a stream of bands: a reader thread fills a few band buffers from the file
-// ahead of the sender and digests each band (SHA-256) while the sender has it on the wire, so
-// neither the disk nor the hash sits in the sender's way and memory stays a few bands whatever
-// the job's size. Used by CPrintJob; the buffers go back to the reader when their band is done.
+// ahead of the sender (pread into buffers reused from band to band and never zero-filled) and,
+// unless told not to, digests each band (SHA-256) while the sender has it on the wire, so neither
+// the disk nor the hash sits in the sender's way and memory stays a few bands whatever the job's
+// size. Used by CPrintJob; the buffers go back to the reader when their band is done.
 #pragma once
 
 #include <atomic>
@@ -15,8 +16,8 @@
 #include <vector>
 
 struct SJobBand {
-    std::uint64_t m_index = 0;  // band number within the job (the frames' frameIndex)
-    std::vector<unsigned char> m_data;
+    std::uint64_t m_index = 0;                // band number within the job (the frames' frameIndex)
+    std::unique_ptr<unsigned char[]> m_data;  // the band size, filled up to m_bytes
     std::size_t m_bytes = 0;
     bool m_hashed = false;
     std::string m_sha256;  // lower-case hex, once m_hashed
@@ -33,16 +34,17 @@ public:
     static bool Check(const std::string& path, std::uint64_t bandSize, std::uint64_t firstBand,
                       std::string& error);
     // Checks the job file (a readable, non-empty regular file with at least `firstBand` + 1
-    // bands) and starts reading from band `firstBand` with up to `buffers` bands in memory.
+    // bands) and starts reading from band `firstBand` with up to `buffers` bands in memory;
+    // each band is digested when `digest`.
     bool Start(const std::string& path, std::uint64_t bandSize, std::size_t buffers,
-               std::uint64_t firstBand, std::string& error);
+               std::uint64_t firstBand, bool digest, std::string& error);
     // Bytes from the first band sent to the end of the file.
     std::uint64_t Bytes() const { return m_bytes; }
     std::uint64_t Bands() const { return m_bands; }
     // The next band in order; null at the end of the job, on a read error (Error() says) or when
     // `stop` reads true.
     SJobBand* Next(const std::atomic<bool>& stop);
-    // The band's digest, waiting for the reader to finish it.
+    // The band's digest, waiting for the reader to finish it (empty without digests).
     std::string Digest(SJobBand* band);
     void Release(SJobBand* band);
     std::string Error() const;
@@ -51,6 +53,8 @@ private:
     void Run();
 
     std::string m_path;
+    int m_fd = -1;
+    bool m_digest = true;
     std::uint64_t m_bandSize = 0;
     std::uint64_t m_firstBand = 0;
     std::uint64_t m_bytes = 0;

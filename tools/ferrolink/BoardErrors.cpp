@@ -12,8 +12,8 @@ struct SBit {
 };
 
 constexpr const char* kResetBoard =
-    "reset the board (power it off and on) and send the job again; if it comes back, the board "
-    "needs service";
+    "reset the board (`ferrolink reset`, or power it off and on) and send the job again; if it "
+    "comes back, the board needs service";
 
 const SBit kBits[14] = {
     {"a frame for the board failed its checksum", "none needed: the sender resends"},
@@ -73,5 +73,22 @@ std::string CBoardErrors::Describe(std::uint32_t word, std::uint32_t mask) {
         if (!text.empty()) text += "; ";
         text += "bit " + std::to_string(bit) + " (" + Meaning(bit) + ")";
     }
+    return text;
+}
+
+std::string CBoardErrors::FirstRemedy(std::uint32_t word) {
+    for (int bit = 2; bit < 8; ++bit)
+        if (word & (1u << bit)) return Remedy(bit);
+    return std::string();
+}
+
+std::string CBoardErrors::LatchedRemedy(std::uint32_t word, const std::string& interface) {
+    std::string text = "the bit stays until the board is reset: run `ferrolink reset -i " +
+                       interface + "`, then send again";
+    const std::string remedy = FirstRemedy(word);
+    if (!remedy.empty() && remedy.rfind("reset the board", 0) != 0)
+        text += "; if it comes back: " + remedy;
+    else if (!remedy.empty())
+        text += "; if it comes back, the board needs service";
     return text;
 }

@@ -1,7 +1,9 @@
 #include "BoardLink.h"
 
 #include <pcap/pcap.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -174,9 +176,10 @@ bool CBoardLink::Open(const std::string& device, const bool* abort, std::string&
     return true;
 }
 
-bool CBoardLink::ClaimNamedBoard(unsigned listenMs, std::string& error, EExitStatus& status) {
-    int first = -1;
-    {
+bool CBoardLink::ClaimNamedBoard(unsigned listenMs, std::string& error, EExitStatus& status,
+                                 int firstByte) {
+    int first = firstByte;
+    if (first < 0) {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_arrived.wait_for(lock, std::chrono::milliseconds(listenMs),
                            [&] { return m_boardFirstByte >= 0; });
@@ -224,20 +227,23 @@ bool CBoardLink::OnFrame(const unsigned char* frame, int length, void* user) {
     if (!IsFromABoard(frame, length)) return true;
     std::lock_guard<std::mutex> lock(self->m_mutex);
     ++self->m_framesReceived;
-    if (self->m_boardFirstByte < 0) {
-        self->m_boardFirstByte = frame[6];
+    const unsigned char board = frame[6];
+    if (self->m_boardFirstByte < 0) self->m_boardFirstByte = board;
+    // Bounded: one entry per first byte.
+    if (std::find(self->m_boardsHeard.begin(), self->m_boardsHeard.end(), board) ==
+        self->m_boardsHeard.end()) {
+        self->m_boardsHeard.push_back(board);
         self->m_arrived.notify_all();
     }
-    // Only the claimed board's replies count.
-    if (frame[6] != CConstValue::BoardMac_Get()[0]) return true;
     const auto symbol = static_cast<std::uint16_t>((frame[14] << 8) | frame[15]);
     if (symbol != tools::kSymbolStatusReply) return true;
+    // Only the board a command went to answers it.
     const auto at = self->m_pending.find(Word(frame + 20));
-    if (at == self->m_pending.end() || at->second) {
+    if (at == self->m_pending.end() || at->second.reply || at->second.board != board) {
         ++self->m_repliesIgnored;  // not ours, or a duplicate
         return true;
     }
-    at->second = std::make_unique<std::vector<unsigned char>>(frame, frame + length);
+    at->second.reply = std::make_unique<std::vector<unsigned char>>(frame, frame + length);
     self->m_arrived.notify_all();
     return true;
 }
@@ -253,7 +259,7 @@ std::uint32_t CBoardLink::PostCommand(std::uint16_t symbol, std::uint32_t frameI
         std::lock_guard<std::mutex> lock(m_mutex);
         sequence = m_nextSequence++;
         if (sequence == 0) sequence = m_nextSequence++;
-        m_pending[sequence] = nullptr;
+        m_pending[sequence] = SPending{CConstValue::BoardMac_Get()[0], nullptr};
     }
     SBufferData<unsigned char> frame;
     bool sent = CNetworkHelper::PreparePacket(
@@ -276,14 +282,15 @@ bool CBoardLink::TakeReply(std::uint32_t sequence, SCommandReply& reply) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         const auto at = m_pending.find(sequence);
-        if (at == m_pending.end() || !at->second) return false;
-        frame = std::move(at->second);
+        if (at == m_pending.end() || !at->second.reply) return false;
+        frame = std::move(at->second.reply);
         m_pending.erase(at);
     }
     CPacketDataWrapper parsed;
     if (!parsed.InitializeByFrameData(frame->data(), static_cast<std::uint32_t>(frame->size())))
         return false;
     reply = SCommandReply{};
+    reply.m_board = (*frame)[6];
     reply.m_frameIndex = Word(frame->data() + 16);
     return reply.m_status.ParseInfo(parsed.PacketData());
 }
@@ -297,41 +304,53 @@ void CBoardLink::WaitForReply(unsigned timeoutMs) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
         for (const auto& entry : m_pending)
-            if (entry.second) return true;
+            if (entry.second.reply) return true;
         return false;
     });
 }
 
-bool CBoardLink::Command(std::uint16_t symbol, std::uint32_t frameIndex,
-                         const std::vector<std::uint32_t>& words, unsigned timeoutMs, int tries,
-                         SCommandReply& reply) {
-    for (int attempt = 0; attempt < tries; ++attempt) {
-        const std::uint32_t sequence = PostCommand(symbol, frameIndex, words);
-        if (sequence == 0) return false;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < end) {
-            if (TakeReply(sequence, reply)) return true;
-            WaitForReply(
-                static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          end - std::chrono::steady_clock::now())
-                                          .count()) +
-                1);
-        }
-        if (TakeReply(sequence, reply)) return true;
-        Forget(sequence);
-    }
-    return false;
-}
-
-bool CBoardLink::SendBand(CActualPrintData& band, int frameIndex) {
+bool CBoardLink::SendPackets(const unsigned char* data, std::size_t bytes, int packetSize,
+                             std::uint32_t band, std::uint32_t from, std::uint32_t end) {
+    // The library sends from the start index to the end of the list: the list is cut at `end`.
+    m_print.UseBuffer(const_cast<unsigned char*>(data), static_cast<std::int64_t>(bytes));
+    m_print.CutIntoPackets(packetSize);
+    m_print.m_packetList.resize(std::min<std::size_t>(end, m_print.m_packetList.size()));
+    m_print.m_startPacketIndex = static_cast<std::int32_t>(from);
     void* handle = m_network.Handle_Lock(10000);
     if (!handle) return false;
-    const bool ok = FLK_SendPrintData(handle, &band, frameIndex);
+    const bool ok = FLK_SendPrintData(handle, &m_print, static_cast<int>(band));
     m_network.Handle_UnLock();
-    if (ok)
-        m_framesSent +=
-            band.m_packetList.size() - static_cast<std::size_t>(band.m_startPacketIndex);
+    if (ok) m_framesSent += m_print.m_packetList.size() - from;
     return ok;
+}
+
+unsigned char CBoardLink::BoardAddress() const {
+    return CConstValue::BoardMac_Get()[0];
+}
+
+void CBoardLink::UseBoardAddress(unsigned char firstByte) {
+    CConstValue::BoardMac_FirstByte_Update(firstByte);
+}
+
+std::vector<unsigned char> CBoardLink::BoardsHeard() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_boardsHeard;
+}
+
+void CBoardLink::SizeSendBuffer(std::size_t bytes) {
+    auto* handle = static_cast<pcap_t*>(m_network.GetPCapHandle(1000));
+    const int fd = handle ? pcap_get_selectable_fd(handle) : -1;
+    if (fd < 0) return;
+    int current = 0;
+    socklen_t length = sizeof current;
+    // The kernel reports twice what was asked (its bookkeeping); a larger one stays.
+    if (::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &current, &length) == 0 &&
+        static_cast<std::size_t>(current) / 2 >= bytes)
+        return;
+    const int wanted = static_cast<int>(std::min<std::size_t>(bytes, std::size_t{64} << 20));
+    // Beyond the system's limit needs CAP_NET_ADMIN; without it the limit is what we get.
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &wanted, sizeof wanted) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &wanted, sizeof wanted);
 }
 
 ELinkState CBoardLink::LinkState() const {

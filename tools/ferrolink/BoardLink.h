@@ -16,7 +16,10 @@
 #include <ferrolink/receive/ReceiveWPCapPacket.h>
 #include <ferrolink/reply/SWaitCheckParam.h>
 
+#include <ferrolink/transmit/ActualPrintData.h>
+
 #include "ExitStatus.h"
+#include "JobLink.h"
 
 using namespace ferrolink::core;  // the library's core classes, linked from its archive
 
@@ -24,22 +27,13 @@ namespace ferrolink::core {
 class CCustomAutoResetEvent;
 }
 
-// What the operating system says about the adapter's link.
-enum class ELinkState { Up, Down, Gone };
-
-// A status reply taken from the wire: the frame's band (frameIndex) and the parsed status.
-struct SCommandReply {
-    std::uint32_t m_frameIndex = 0;
-    SWaitCheckParam m_status{true};
-};
-
-class CBoardLink {
+class CBoardLink : public CJobLink {
 public:
     // Called on the receive thread for every frame the receiver passes (after its checks).
     using FrameObserver = void (*)(const unsigned char* frame, int length, void* user);
 
     CBoardLink();
-    ~CBoardLink();
+    ~CBoardLink() override;
     CBoardLink(const CBoardLink&) = delete;
     CBoardLink& operator=(const CBoardLink&) = delete;
 
@@ -49,38 +43,38 @@ public:
               EExitStatus& status);
     // With a named device: learns the board's first MAC byte from what it sends (up to
     // `listenMs`) and claims the board as automatic opening does. Needs the receiver running.
-    bool ClaimNamedBoard(unsigned listenMs, std::string& error, EExitStatus& status);
+    // `firstByte` (0..255) names the board instead: the one that answered a status query.
+    bool ClaimNamedBoard(unsigned listenMs, std::string& error, EExitStatus& status,
+                         int firstByte = -1);
     // Starts the receive thread in `mode`; frames also go to `observer` when given.
     bool StartReceiving(ECaptureMode mode = CaptureMode_BoardToPc, FrameObserver observer = nullptr,
                         void* user = nullptr);
     void StopReceiving();
 
-    // Sends a command with a fresh sequence number, which its reply will carry. 0 when the frame
-    // could not be sent.
     std::uint32_t PostCommand(std::uint16_t symbol, std::uint32_t frameIndex,
-                              const std::vector<std::uint32_t>& words);
-    // The reply to a posted command once it has arrived (the command is then forgotten).
-    bool TakeReply(std::uint32_t sequence, SCommandReply& reply);
-    // Stops waiting for a command's reply; a late reply is then ignored.
-    void Forget(std::uint32_t sequence);
-    // Waits until a reply to any posted command arrives or `timeoutMs` pass.
-    void WaitForReply(unsigned timeoutMs);
-    // Post, then wait up to `timeoutMs` per try, `tries` times. False on time-out or send failure.
-    bool Command(std::uint16_t symbol, std::uint32_t frameIndex,
-                 const std::vector<std::uint32_t>& words, unsigned timeoutMs, int tries,
-                 SCommandReply& reply);
-    // Sends print data under the handle lock.
-    bool SendBand(class CActualPrintData& band, int frameIndex);
+                              const std::vector<std::uint32_t>& words) override;
+    bool TakeReply(std::uint32_t sequence, SCommandReply& reply) override;
+    void Forget(std::uint32_t sequence) override;
+    void WaitForReply(unsigned timeoutMs) override;
+    // Print data under the handle lock, in one bulk send of the library.
+    bool SendPackets(const unsigned char* data, std::size_t bytes, int packetSize,
+                     std::uint32_t band, std::uint32_t from, std::uint32_t end) override;
+    unsigned char BoardAddress() const override;
+    void UseBoardAddress(unsigned char firstByte) override;
+    std::vector<unsigned char> BoardsHeard() const override;
+    // Makes the adapter's send buffer hold `bytes` of frames (the bands in flight), within what
+    // the system allows.
+    void SizeSendBuffer(std::size_t bytes);
 
     std::string DeviceName() const { return m_device; }
     // The interface name without the "rpcap://" prefix.
-    std::string InterfaceName() const;
-    ELinkState LinkState() const;
+    std::string InterfaceName() const override;
+    ELinkState LinkState() const override;
     void* Handle() { return m_network.GetPCapHandle(1000); }
     std::uint64_t FramesReceived() const;
     std::uint64_t FramesSent() const { return m_framesSent; }
     // Frames received with a board source address that reached no command of ours.
-    std::uint64_t RepliesIgnored() const;
+    std::uint64_t RepliesIgnored() const override;
     // Drops reported by the capture library for the handle.
     std::uint64_t CaptureDrops();
 
@@ -97,12 +91,19 @@ private:
     FrameObserver m_observer = nullptr;
     void* m_observerUser = nullptr;
     std::uint64_t m_framesSent = 0;
+    CActualPrintData m_print;  // reused from send to send
 
     mutable std::mutex m_mutex;  // guards everything below against the receive thread
     std::condition_variable m_arrived;
-    std::map<std::uint32_t, std::unique_ptr<std::vector<unsigned char>>> m_pending;  // by sequence
+    // By sequence: the board asked (first MAC byte) and its reply once it came.
+    struct SPending {
+        unsigned char board = 0;
+        std::unique_ptr<std::vector<unsigned char>> reply;
+    };
+    std::map<std::uint32_t, SPending> m_pending;
     std::uint32_t m_nextSequence = 0;
     std::uint64_t m_framesReceived = 0;
     std::uint64_t m_repliesIgnored = 0;
     int m_boardFirstByte = -1;  // first MAC byte of the first board frame heard, -1 before
+    std::vector<unsigned char> m_boardsHeard;  // first MAC bytes, in the order heard
 };

@@ -1,9 +1,8 @@
 // Sends a print job to the board band by band, with up to a window of bands outstanding so that
-// the board's answer to one band travels while the next band is on the wire. Each band goes out
-// in one bulk send followed by EndOfBand; a band is done only when the board's answer to that
-// EndOfBand says the whole band is there (resend index = packet count, current maximum one
-// less, the band's own number). Missing packets are sent again from the index the board gives;
-// a fatal bit, a board that stops answering or a link that stays down stop the job.
+// the board's answer to one band travels while the next band is on the wire. The job drives one
+// CBandTransfer per band in flight (the band's own state machine), asks CBandWindow whether the
+// next band may start, and hands a refused send or a silent board to CLinkWatch; completed bands
+// are reported in band order.
 #pragma once
 
 #include <atomic>
@@ -13,21 +12,10 @@
 #include <string>
 
 #include "ExitStatus.h"
+#include "SendOptions.h"
 
-class CBoardLink;
-struct SJobBand;
-
-struct SPrintJobOptions {
-    std::uint64_t bandSize = 1 << 20;
-    int packetSize = 1468;
-    unsigned replyTimeoutMs = 1000;
-    int commandTries = 5;
-    int maxResendsPerBand = 50;
-    std::uint64_t fromBand = 0;
-    int window = 0;                      // bands outstanding at most; 0: from the band size
-    std::uint64_t boardMemoryMiB = 256;  // the board's print memory, 2 KiB per packet held
-    unsigned linkWaitMs = 5000;          // how long a link may stay down before the job fails
-};
+class CJobLink;
+class CTimeline;
 
 struct SPrintJobResult {
     bool ok = false;
@@ -37,11 +25,18 @@ struct SPrintJobResult {
     std::uint64_t totalBytes = 0;
     std::uint64_t bands = 0;  // bands completed
     std::uint64_t firstBand = 0;
-    std::uint64_t resends = 0;
+    std::uint64_t packets = 0;       // packets of the bands started
+    std::uint64_t framesSent = 0;    // print frames, first sends and resends
+    std::uint64_t framesResent = 0;  // print frames sent again
+    std::uint64_t resendRounds = 0;  // answers that sent packets again
     std::uint64_t checksumErrorsReported = 0;
-    std::uint64_t linkOutages = 0;
+    std::uint64_t linkOutages = 0;  // begun, also the one the job failed on
     int window = 0;
     double seconds = 0;
+    // Print frames beyond one per packet, as a fraction of the packets.
+    double Overhead() const {
+        return packets ? static_cast<double>(framesResent) / static_cast<double>(packets) : 0.0;
+    }
 };
 
 // One completed band, as reported to the caller in band order.
@@ -49,9 +44,10 @@ struct SBandReport {
     std::uint64_t index = 0;
     std::uint64_t bytes = 0;
     std::uint32_t packets = 0;
-    int resends = 0;
+    std::uint64_t framesResent = 0;
+    int rounds = 0;
     double milliseconds = 0;  // from its first frame to its completion
-    std::string sha256;
+    std::string sha256;       // empty without digests
 };
 
 class CPrintJob {
@@ -60,15 +56,20 @@ public:
     // A message to show (a link outage and its end), between band reports.
     using Notice = std::function<void(const std::string&)>;
 
-    CPrintJob(CBoardLink& link, SPrintJobOptions options);
-    // Bands in flight for these options.
-    static int WindowFor(const SPrintJobOptions& options);
-    // Band buffers the sender holds at most.
-    static std::size_t BuffersFor(const SPrintJobOptions& options);
+    CPrintJob(CJobLink& link, SPrintJobOptions options);
+    // Whether the options make a job the board can number; `error` says why not. Asked before
+    // anything touches the board.
+    static bool CheckOptions(const SPrintJobOptions& options, std::string& error);
+    // Records of the job go to `timeline` too (it stays the caller's).
+    void SetTimeline(CTimeline* timeline) { m_timeline = timeline; }
+    // Called just before the first print frame leaves.
+    void SetFirstFrame(std::function<void()> first) { m_firstFrame = std::move(first); }
     SPrintJobResult Run(const std::string& path, const std::atomic<bool>& stop,
                         const BandDone& done, const Notice& notice);
 
 private:
-    CBoardLink& m_link;
+    CJobLink& m_link;
     SPrintJobOptions m_options;
+    CTimeline* m_timeline = nullptr;
+    std::function<void()> m_firstFrame;
 };

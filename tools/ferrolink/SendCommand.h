@@ -1,11 +1,10 @@
-// `ferrolink send FILE`: sends a file to the board as print data, band by band.
+// `ferrolink send FILE`: sends a file to the board as print data, band by band. The options are
+// parsed here; the send itself is RunSend (SendJob.h).
 #pragma once
 
 #include <CLI/CLI.hpp>
 
-#include <string>
-
-#include "PrintJob.h"
+#include "SendJob.h"
 
 class CSendCommand {
 public:
@@ -15,9 +14,6 @@ public:
 
 private:
     CLI::App* m_command;
-    std::string m_device;
-    std::string m_file;
-    SPrintJobOptions m_options;
-    bool m_verbose = false;
-    bool m_json = false;
+    SSendRequest m_request;
+    bool m_noDigest = false;
 };

@@ -1,0 +1,136 @@
+#include "JobStart.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "../common/BoardProtocol.h"
+#include "BoardErrors.h"
+#include "ReplyTimer.h"
+
+namespace tools = ferrolink::tools;
+
+namespace {
+
+std::string ByteText(unsigned char byte) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X", byte);
+    return text;
+}
+
+}  // namespace
+
+CJobStart::CJobStart(CJobLink& link, unsigned replyTimeoutMs, int tries)
+    : m_link(link), m_timeoutMs(replyTimeoutMs), m_tries(tries) {}
+
+// One question to the configured address first; while it stays unanswered, every board heard on
+// the link is asked too, and the first to answer is the board of the job.
+bool CJobStart::Query(SJobStartResult& result, SCommandReply& status) {
+    const unsigned char configured = m_link.BoardAddress();
+    for (int attempt = 0; attempt < m_tries; ++attempt) {
+        std::vector<std::pair<unsigned char, std::uint32_t>> asked;
+        std::vector<unsigned char> targets = {configured};
+        for (unsigned char heard : m_link.BoardsHeard())
+            if (std::find(targets.begin(), targets.end(), heard) == targets.end())
+                targets.push_back(heard);
+        auto ask = [&](unsigned char board) {
+            m_link.UseBoardAddress(board);
+            if (const std::uint32_t sequence = m_link.PostCommand(tools::kSymbolStatusQuery, 0, {}))
+                asked.emplace_back(board, sequence);
+        };
+        for (unsigned char board : targets) ask(board);
+        const auto end = SendClock::now() + std::chrono::milliseconds(m_timeoutMs);
+        for (;;) {
+            for (const auto& [board, sequence] : asked)
+                if (m_link.TakeReply(sequence, status)) {
+                    for (const auto& other : asked)
+                        if (other.second != sequence) m_link.Forget(other.second);
+                    m_link.UseBoardAddress(board);
+                    result.board = board;
+                    return true;
+                }
+            const auto now = SendClock::now();
+            if (now >= end) break;
+            // A board heard meanwhile is asked at once.
+            for (unsigned char heard : m_link.BoardsHeard())
+                if (std::find(targets.begin(), targets.end(), heard) == targets.end()) {
+                    targets.push_back(heard);
+                    ask(heard);
+                }
+            m_link.WaitForReply(
+                static_cast<unsigned>(std::min<double>(20.0, Milliseconds(end - now))) + 1);
+        }
+        for (const auto& entry : asked) m_link.Forget(entry.second);
+    }
+    m_link.UseBoardAddress(configured);
+    return false;
+}
+
+std::string CJobStart::BoardsNotice(const std::string& interface, std::vector<unsigned char> heard,
+                                    unsigned char board, const char* goes) {
+    std::sort(heard.begin(), heard.end());
+    std::string list;
+    for (unsigned char b : heard) list += (list.empty() ? "" : ", ") + ByteText(b);
+    return "boards heard on " + interface + " (first MAC byte): " + list + "; this job " + goes +
+           " to " + ByteText(board) + ", the one that answered the status query";
+}
+
+SJobStartResult CJobStart::Run(const Claim& claim) {
+    SJobStartResult result;
+    const std::string interface = m_link.InterfaceName();
+    auto since = SendClock::now();
+    SCommandReply status;
+    if (!Query(result, status)) {
+        result.queryMs = Milliseconds(SendClock::now() - since);
+        if (m_link.LinkState() == ELinkState::Gone) {
+            result.status = ExitStatus_LinkFailed;
+            result.error = "the interface " + interface + " is gone";
+        } else if (m_link.LinkState() == ELinkState::Down) {
+            result.status = ExitStatus_LinkFailed;
+            result.error =
+                "the link on " + interface + " is down: check the cable and the board's power";
+        } else {
+            result.status = ExitStatus_JobFailed;
+            result.error = "the board on " + interface + " does not answer a status query (" +
+                           std::to_string(m_tries) + " tries of " + std::to_string(m_timeoutMs) +
+                           " ms; --reply-timeout-ms): is it on, and is this its adapter?";
+        }
+        return result;
+    }
+    result.queryMs = Milliseconds(SendClock::now() - since);
+    std::vector<unsigned char> heard = m_link.BoardsHeard();
+    if (std::find(heard.begin(), heard.end(), result.board) == heard.end())
+        heard.push_back(result.board);
+    if (heard.size() > 1) result.notice = BoardsNotice(interface, heard, result.board, "goes");
+    // A latched fault would be forgotten by the Reset below and come back during the job: the
+    // job is refused before its first frame.
+    if (status.m_status.ExistError_Fatal()) {
+        const std::uint32_t word = CBoardErrors::Word(status.m_status);
+        result.status = ExitStatus_BoardFault;
+        result.error = "the board on " + interface + " already reports a fatal error: " +
+                       CBoardErrors::Describe(word, tools::kFatalMask) + "; nothing was sent. " +
+                       CBoardErrors::LatchedRemedy(word, interface);
+        return result;
+    }
+    since = SendClock::now();
+    if (!claim(result.board, result.error, result.status)) {
+        result.claimMs = Milliseconds(SendClock::now() - since);
+        return result;
+    }
+    result.claimMs = Milliseconds(SendClock::now() - since);
+    // The board keeps unfinished bands and answers a repeated EndOfBand of a printed one as it
+    // did before: left from an earlier job, either would pass for this job's band.
+    since = SendClock::now();
+    if (!m_link.Command(tools::kSymbolReset, 0, {}, m_timeoutMs, m_tries, result.reset)) {
+        result.resetMs = Milliseconds(SendClock::now() - since);
+        result.status = ExitStatus_JobFailed;
+        result.error = "the board on " + interface + " does not answer a Reset (" +
+                       std::to_string(m_tries) + " tries of " + std::to_string(m_timeoutMs) +
+                       " ms)";
+        return result;
+    }
+    result.resetMs = Milliseconds(SendClock::now() - since);
+    result.ok = true;
+    result.status = ExitStatus_Ok;
+    return result;
+}
