@@ -108,7 +108,8 @@ int main(int argc, char** argv) {
         "ferrolink " FERROLINK_VERSION
         ": talk to the printer mainboard over its Ethernet link.\nExit status: 0 ok (also a "
         "monitor or dump ended by Ctrl-C), 1 job or board failure, 2 usage, 3 link or adapter "
-        "failure, 4 fatal board fault, 5 board held by another process, 130 interrupted."};
+        "failure, 4 fatal board fault, 5 board held by another process, 6-8 board cannot be "
+        "claimed (blocked, disk full, not permitted), 130 interrupted."};
     app.option_defaults()->always_capture_default();
     app.require_subcommand(1);
     app.fallthrough();  // --log-level may also follow the subcommand

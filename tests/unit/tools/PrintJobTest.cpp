@@ -267,6 +267,7 @@ TEST_F(PrintJobTest, BandsArriveWholeAndFramesResentAreCountedAsFrames) {
         ASSERT_TRUE(r.ok) << r.error;
         const std::uint64_t bands = (c.jobBytes + c.bandSize - 1) / c.bandSize;
         ASSERT_EQ(bands, m_reports.size());
+        link.Board(0x12).FinishDigests();  // the board digests bands on a thread of its own
         const auto board = link.Board(0x12).Statistics();
         std::map<std::uint32_t, std::string> atBoard;
         for (const auto& b : board.m_bands) atBoard[b.m_band] = b.m_sha256;
