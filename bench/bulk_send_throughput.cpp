@@ -175,9 +175,8 @@ struct SCounter {
             if (EnterNamespace(ns) && (p = pcap_create(ifName.c_str(), errbuf))) {
                 pcap_set_snaplen(p, 2048);
                 // Room for every frame of the job: nothing is read until the send is over.
-                pcap_set_buffer_size(
-                    p, static_cast<int>(std::min<std::size_t>(expected.size() * 2200 + (16 << 20),
-                                                              1u << 30)));
+                pcap_set_buffer_size(p, static_cast<int>(std::min<std::size_t>(
+                                            expected.size() * 2200 + (16 << 20), 1u << 30)));
                 pcap_set_timeout(p, 10);
                 bpf_program prog{};
                 if (pcap_activate(p) >= 0 && pcap_setnonblock(p, 1, errbuf) == 0 &&
@@ -320,10 +319,11 @@ int main(int argc, char** argv) {
                                    "pcap_sendpacket loop", "raw sendmmsg"};
     SFigures figures[kMethods];
     std::vector<double> firstToLine, firstToMmsg, steadyToMmsg, steadyToLoop;
-    std::printf("bulk send: %ld MiB job, %ld frames of %d bytes, %d runs, link %s -> %s; "
-                "baselines with a %d MiB socket buffer, sendmmsg in batches of %zu\n",
-                mib, frames, kFrameSize, runs, ifA.c_str(), ifB.c_str(),
-                platform::kFrameSendBuffer >> 20, platform::kFrameBatchSize);
+    std::printf(
+        "bulk send: %ld MiB job, %ld frames of %d bytes, %d runs, link %s -> %s; "
+        "baselines with a %d MiB socket buffer, sendmmsg in batches of %zu\n",
+        mib, frames, kFrameSize, runs, ifA.c_str(), ifB.c_str(), platform::kFrameSendBuffer >> 20,
+        platform::kFrameBatchSize);
     // Run 0 warms every method up and is not counted; the first call is a new process each run.
     for (int run = 0; run <= runs; ++run) {
         double runRate[kMethods] = {};
@@ -367,7 +367,8 @@ int main(int argc, char** argv) {
                     std::vector<mmsghdr> messages(platform::kFrameBatchSize);
                     std::vector<iovec> vectors(platform::kFrameBatchSize);
                     for (std::size_t at = 0; at < prebuilt.size();) {
-                        const std::size_t n = std::min(platform::kFrameBatchSize, prebuilt.size() - at);
+                        const std::size_t n =
+                            std::min(platform::kFrameBatchSize, prebuilt.size() - at);
                         for (std::size_t k = 0; k < n; ++k) {
                             vectors[k] = {prebuilt[at + k].data(), prebuilt[at + k].size()};
                             messages[k] = {};
@@ -395,15 +396,16 @@ int main(int argc, char** argv) {
             const double seconds = std::max(r.returned, c.lastArrival) - r.start;
             runRate[method] = r.ok && r.start > 0 && seconds > 0 ? frames / seconds : 0;
             const bool exact = r.ok && c.count == frames && c.mismatched == 0;
-            std::printf("  %s %d, %-30s %8.0f f/s, %5.2f CPU s/GB, first frame after %6.2f ms, "
-                        "%s, load %.2f\n",
-                        run == 0 ? "warm-up" : "run", run, names[method], runRate[method],
-                        r.cpu / gigabytes, c.count > 0 ? (c.firstArrival - r.start) * 1e3 : -1.0,
-                        exact ? "byte-exact"
-                              : ("NOT EXACT: " + std::to_string(c.count) + " frames, " +
-                                 std::to_string(c.mismatched) + " differ")
-                                    .c_str(),
-                        load);
+            std::printf(
+                "  %s %d, %-30s %8.0f f/s, %5.2f CPU s/GB, first frame after %6.2f ms, "
+                "%s, load %.2f\n",
+                run == 0 ? "warm-up" : "run", run, names[method], runRate[method],
+                r.cpu / gigabytes, c.count > 0 ? (c.firstArrival - r.start) * 1e3 : -1.0,
+                exact ? "byte-exact"
+                      : ("NOT EXACT: " + std::to_string(c.count) + " frames, " +
+                         std::to_string(c.mismatched) + " differ")
+                            .c_str(),
+                load);
             std::fflush(stdout);
             if (run == 0) continue;
             SFigures& f = figures[method];
@@ -428,10 +430,11 @@ int main(int argc, char** argv) {
         const SFigures& f = figures[m];
         std::printf("  %s\n", names[m]);
         std::printf("    frames/s %s", Format(f.rate, 1, "%.0f").c_str());
-        if (lineRate > 0) std::printf(", share of line rate %s", Format(f.rate, 1 / lineRate, "%.3f").c_str());
+        if (lineRate > 0)
+            std::printf(", share of line rate %s", Format(f.rate, 1 / lineRate, "%.3f").c_str());
         std::printf("\n    CPU s per GB %s, first frame after %s ms, load %s\n",
-                    Format(f.cpuPerGb, 1, "%.2f").c_str(), Format(f.firstFrameMs, 1, "%.2f").c_str(),
-                    Format(f.load, 1, "%.2f").c_str());
+                    Format(f.cpuPerGb, 1, "%.2f").c_str(),
+                    Format(f.firstFrameMs, 1, "%.2f").c_str(), Format(f.load, 1, "%.2f").c_str());
         std::printf("    byte-exact in %d of %d runs; frames lost %ld, capture drops %ld\n",
                     f.exactRuns, f.runs, f.lost, f.drops);
     }
@@ -439,9 +442,12 @@ int main(int argc, char** argv) {
     if (lineRate > 0)
         std::printf("  FLK first call / line rate (%.0f f/s)   %s\n", lineRate,
                     Format(firstToLine, 1, "%.3f").c_str());
-    std::printf("  FLK first call / raw sendmmsg          %s\n", Format(firstToMmsg, 1, "%.3f").c_str());
-    std::printf("  FLK steady / raw sendmmsg              %s\n", Format(steadyToMmsg, 1, "%.3f").c_str());
-    std::printf("  FLK steady / pcap_sendpacket loop      %s\n", Format(steadyToLoop, 1, "%.3f").c_str());
+    std::printf("  FLK first call / raw sendmmsg          %s\n",
+                Format(firstToMmsg, 1, "%.3f").c_str());
+    std::printf("  FLK steady / raw sendmmsg              %s\n",
+                Format(steadyToMmsg, 1, "%.3f").c_str());
+    std::printf("  FLK steady / pcap_sendpacket loop      %s\n",
+                Format(steadyToLoop, 1, "%.3f").c_str());
     pcap_close(handle);
     ::close(raw);
     for (const SFigures& f : figures)

@@ -38,7 +38,8 @@ void BM_MakeFrames(benchmark::State& state) {
         return;
     }
     for (auto _ : state)
-        benchmark::DoNotOptimize(CInternalProcessor::MakeFrames(job, 1, capacity, &TakeAll, nullptr));
+        benchmark::DoNotOptimize(
+            CInternalProcessor::MakeFrames(job, 1, capacity, &TakeAll, nullptr));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * job.m_printDataSize);
 }
 BENCHMARK(BM_MakeFrames)->ArgName("MiB")->Arg(8)->Arg(64)->Unit(benchmark::kMillisecond);
@@ -46,7 +47,8 @@ BENCHMARK(BM_MakeFrames)->ArgName("MiB")->Arg(8)->Arg(64)->Unit(benchmark::kMill
 void BM_MemcpyOfTheJob(benchmark::State& state) {
     CActualPrintData job = MakeJob(static_cast<std::size_t>(state.range(0)) << 20);
     const auto bytes = static_cast<std::size_t>(job.m_printDataSize);
-    void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* block =
+        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (block == MAP_FAILED) {
         state.SkipWithError("mmap failed");
         return;
