@@ -59,6 +59,8 @@ private:
     int m_fd;
     int m_previousBuffer = 0;  // as getsockopt gave it: twice what was set
     bool m_raised = false;
+    struct timeval m_previousTimeout {};
+    bool m_timeoutSet = false;
     std::uint64_t m_framesSent = 0;
     std::chrono::steady_clock::time_point m_lastProgress;
 };

@@ -225,6 +225,17 @@ TEST_F(SendReceiveNetTest, SingleFramesReplyDetectionAndABulkJobWholeThroughAFul
     const std::size_t at = shown.find("dropped ");
     ASSERT_NE(std::string::npos, at) << shown;
     EXPECT_GT(std::stoul(shown.substr(at + 8)), 0u) << "never overflowed: " << shown;
+
+    // A link that all but stopped, behind a queue longer than the socket buffer: the send must
+    // give up after a second without progress and say so, not wait for ever for room.
+    ASSERT_TRUE(CVethRig::Sh(
+        tc + " qdisc replace" + device + " root tbf rate 1kbit burst 1600 limit 64mb", &shown))
+        << shown;
+    CLogCapture log;
+    print.m_startPacketIndex = 0;
+    EXPECT_TRUE(FLK_SendPrintData(ours.get(), &print, 7));
+    ASSERT_EQ(1u, log.Records().size());
+    EXPECT_NE(std::string::npos, log.Records()[0].message.find("stalled")) << log.Messages()[0];
 }
 
 }  // namespace

@@ -62,8 +62,16 @@ int SendDescriptor(pcap_t* p) {
 
 CFrameSender::CFrameSender(pcap_t* p, std::uint64_t bytesAhead)
     : m_handle(p), m_fd(SendDescriptor(p)), m_lastProgress(std::chrono::steady_clock::now()) {
-    socklen_t length = sizeof m_previousBuffer;
-    if (m_fd < 0 || bytesAhead <= static_cast<std::uint64_t>(kFrameSendBuffer) / 2 ||
+    if (m_fd < 0) return;
+    // A blocking socket whose frames the device never takes (a link that stopped) would hold
+    // the call for ever: waits for room end after the stall limit instead.
+    socklen_t length = sizeof m_previousTimeout;
+    const timeval limit{std::chrono::duration_cast<std::chrono::seconds>(NoProgressLimit).count(),
+                        0};
+    m_timeoutSet = ::getsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &m_previousTimeout, &length) == 0 &&
+                   ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
+    length = sizeof m_previousBuffer;
+    if (bytesAhead <= static_cast<std::uint64_t>(kFrameSendBuffer) / 2 ||
         ::getsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &m_previousBuffer, &length) != 0 ||
         m_previousBuffer >= kFrameSendBuffer)
         return;
@@ -74,6 +82,8 @@ CFrameSender::CFrameSender(pcap_t* p, std::uint64_t bytesAhead)
 }
 
 CFrameSender::~CFrameSender() {
+    if (m_timeoutSet)
+        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &m_previousTimeout, sizeof m_previousTimeout);
     // The kernel reports twice the size it was given; give back the size it was given.
     const int previous = m_previousBuffer / 2;
     if (m_raised && ::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUFFORCE, &previous, sizeof previous) != 0)
