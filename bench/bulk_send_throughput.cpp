@@ -196,9 +196,11 @@ struct SCounter {
             pcap_t* p = nullptr;
             if (EnterNamespace(ns) && (p = pcap_create(ifName.c_str(), errbuf))) {
                 pcap_set_snaplen(p, 2048);
-                // Room for every frame of the job: nothing is read until the send is over.
+                // Room for every frame of the job, nothing being read until the send is over:
+                // the ring's blocks (256 KiB) also retire part-filled whenever the sender pauses
+                // for the block time-out (10 ms), as on a loaded machine, so give twice as much.
                 pcap_set_buffer_size(p, static_cast<int>(std::min<std::size_t>(
-                                            expected.size() * 2200 + (16 << 20), 1u << 30)));
+                                            expected.size() * 4400 + (16 << 20), 1u << 30)));
                 pcap_set_timeout(p, 10);
                 bpf_program prog{};
                 if (pcap_activate(p) >= 0 && pcap_setnonblock(p, 1, errbuf) == 0 &&
@@ -281,7 +283,7 @@ enum EMethod { kFirstCall, kSteady, kLoop, kMmsg, kMethods };
 
 struct SFigures {
     std::vector<double> rate, cpuPerGb, firstFrameMs, load;
-    int exactRuns = 0, runs = 0;
+    int exactRuns = 0, uncheckedRuns = 0, runs = 0;
     long lost = 0, drops = 0;
 };
 
@@ -421,21 +423,28 @@ int main(int argc, char** argv) {
             runRate[method] = r.ok && r.start > 0 && seconds > 0 ? frames / seconds : 0;
             runCpu[method] = r.cpu;
             const bool exact = r.ok && c.count == frames && c.mismatched == 0;
+            // Frames the far end's capture dropped cannot be compared: the run is unchecked, not
+            // wrong (frames after a gap would be compared with the wrong ones).
+            const bool unchecked = !exact && c.drops > 0;
             std::printf(
                 "  %s %d, %-30s %8.0f f/s, %5.2f CPU s/GB, %5ld page faults, first frame after "
                 "%6.2f ms, %s, load %.2f\n",
                 run == 0 ? "warm-up" : "run", run, names[method], runRate[method],
                 r.cpu / gigabytes, r.faults, c.count > 0 ? (c.firstArrival - r.start) * 1e3 : -1.0,
                 exact ? "byte-exact"
-                      : ("NOT EXACT: " + std::to_string(c.count) + " frames, " +
-                         std::to_string(c.mismatched) + " differ")
-                            .c_str(),
+                : unchecked
+                    ? ("not checked: the capture dropped " + std::to_string(c.drops) + " frames")
+                          .c_str()
+                    : ("NOT EXACT: " + std::to_string(c.count) + " frames, " +
+                       std::to_string(c.mismatched) + " differ")
+                          .c_str(),
                 load);
             std::fflush(stdout);
             if (run == 0) continue;
             SFigures& f = figures[method];
             ++f.runs;
             f.exactRuns += exact ? 1 : 0;
+            f.uncheckedRuns += unchecked ? 1 : 0;
             f.lost += frames - std::max(c.count, 0L);
             f.drops += c.drops;
             f.rate.push_back(runRate[method]);
@@ -461,8 +470,10 @@ int main(int argc, char** argv) {
         std::printf("\n    CPU s per GB %s, first frame after %s ms, load %s\n",
                     Format(f.cpuPerGb, 1, "%.2f").c_str(),
                     Format(f.firstFrameMs, 1, "%.2f").c_str(), Format(f.load, 1, "%.2f").c_str());
-        std::printf("    byte-exact in %d of %d runs; frames lost %ld, capture drops %ld\n",
-                    f.exactRuns, f.runs, f.lost, f.drops);
+        std::printf(
+            "    byte-exact in %d of %d runs (%d not checked); frames missing at the far "
+            "end %ld, of them dropped by its capture %ld\n",
+            f.exactRuns, f.runs, f.uncheckedRuns, f.lost, f.drops);
     }
     std::printf("ratios per run (same round):\n");
     if (lineRate > 0)
@@ -481,6 +492,6 @@ int main(int argc, char** argv) {
     pcap_close(handle);
     ::close(raw);
     for (const SFigures& f : figures)
-        if (f.exactRuns != f.runs) return 3;
+        if (f.exactRuns + f.uncheckedRuns != f.runs) return 3;
     return 0;
 }
