@@ -12,7 +12,6 @@
 #include <vector>
 
 #include <ferrolink/platform/FrameSender.h>
-#include <ferrolink/platform/PcapSendQueue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/transmit/Ferrolink.h>
 #include <ferrolink/transmit/InternalProcessor.h>
