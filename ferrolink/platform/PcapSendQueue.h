@@ -1,33 +1,18 @@
-// The send queue of the Windows capture library, ours on Linux: a byte block of records, each a
+// Npcap's send queue, through which Windows sends a bulk job: a byte block of records, each a
 // 16-byte header (two 32-bit time stamp halves, caplen, len, in host byte order) followed by
-// caplen frame bytes, so queue sizes are the same on every system. The bulk sender fills one
-// queue per call and transmits it in one call, which batches the frames into few system calls.
+// caplen frame bytes. Linux sends the same frames without a queue (FrameSender.h), and counts what
+// it sent in the same record bytes, so sizes and short-send counts read the same on both.
 #pragma once
 
 #include <pcap/pcap.h>
 
-#include <cstddef>
 #include <cstdint>
 
 #include <ferrolink/FerrolinkExport.h>
 
 namespace ferrolink::platform {
 
-#ifdef _WIN32
-// The capture library's own queue: wpcap.dll allocates, fills and transmits it.
-using pcap_send_queue = ::pcap_send_queue;
-#else
-// maxlen, len and buffer as on Windows, where they are the whole structure; callers may fill
-// buffer directly, as the Windows layout allows.
-struct pcap_send_queue {
-    u_int maxlen;  // bytes of room in buffer
-    u_int len;     // bytes queued, record headers included
-    char* buffer;
-    std::size_t mapped;  // ours: bytes mapped for buffer when it is a mapping of its own, else 0
-};
-#endif
-
-// The record header as it lies in the queue. Not pcap_pkthdr: that one is 24 bytes here.
+// The record header as it lies in the queue. Not pcap_pkthdr: that one is 24 bytes on Linux.
 struct SSendQueueRecordHeader {
     std::uint32_t ts_sec;
     std::uint32_t ts_usec;
@@ -40,18 +25,23 @@ constexpr u_int SENDQUEUE_RECORD_HEADER_SIZE = 16;
 static_assert(sizeof(SSendQueueRecordHeader) == SENDQUEUE_RECORD_HEADER_SIZE,
               "the record header must keep the Windows layout");
 
+#ifdef _WIN32
+// The capture library's own queue: wpcap.dll allocates, fills and transmits it; callers may fill
+// buffer directly (maxlen, len and buffer are the whole structure).
+using pcap_send_queue = ::pcap_send_queue;
+
 // A queue with memsize bytes of room (0 gives a valid empty queue), or null when out of memory.
 FERROLINK_API pcap_send_queue* pcap_sendqueue_alloc(u_int memsize);
 // Releases the queue and its buffer; null is allowed.
 FERROLINK_API void pcap_sendqueue_destroy(pcap_send_queue* queue);
-// Appends one record: header from pkt_header (time stamp truncated to 32-bit halves), then
-// caplen bytes of pkt_data. 0 when appended, -1 when it does not fit (the queue is unchanged).
+// Appends one record: header from pkt_header, then caplen bytes of pkt_data. 0 when appended, -1
+// when it does not fit (the queue is unchanged).
 FERROLINK_API int pcap_sendqueue_queue(pcap_send_queue* queue, const struct pcap_pkthdr* pkt_header,
                                        const u_char* pkt_data);
-// Sends every record, in order and back to back, on the live handle's own packet socket, and
-// returns the bytes of the queue consumed (record headers included), so a complete transmission
-// returns queue->len. A short result means a record could not be sent: the reason is then in
-// pcap_geterr(p). sync is accepted and not used (see the definition).
+// Sends every record, in order and back to back, and returns the bytes of the queue sent (record
+// headers included), so a complete transmission returns queue->len. A short result means a record
+// could not be sent: the reason is then in pcap_geterr(p).
 FERROLINK_API u_int pcap_sendqueue_transmit(pcap_t* p, pcap_send_queue* queue, int sync);
+#endif
 
 }  // namespace ferrolink::platform

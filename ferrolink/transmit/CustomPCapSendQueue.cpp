@@ -1,5 +1,7 @@
 #include <ferrolink/transmit/CustomPCapSendQueue.h>
 
+#ifdef _WIN32
+
 #include <ferrolink/outside/CustomBoostLog.h>
 
 CCustomPCapSendQueue::CCustomPCapSendQueue(int memorySize)
@@ -17,3 +19,5 @@ CCustomPCapSendQueue::~CCustomPCapSendQueue() {
         m_queue = nullptr;
     }
 }
+
+#endif

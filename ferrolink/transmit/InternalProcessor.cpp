@@ -9,12 +9,12 @@
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/transmit/CustomPCapSendQueue.h>
-#include <ferrolink/transmit/QueueRecordWriter.h>
+#include <ferrolink/transmit/PrintFrameBatch.h>
 
 namespace platform = ferrolink::platform;
 namespace frame = ferrolink::protocol::frame;
 
-long long CInternalProcessor::QueueSize(const CActualPrintData& printData) {
+long long CInternalProcessor::QueueSize(CActualPrintData& printData) {
     const long long slices = static_cast<long long>(printData.m_packetList.size());
     if (printData.m_startPacketIndex < 0 || printData.m_startPacketIndex > slices) {
         FLK_LOG(2) << "m_startPacketIndex outside the packet list: m_startPacketIndex = "
@@ -46,7 +46,7 @@ bool CInternalProcessor::IsSliceInsideBuffer(const CActualPrintData& printData,
 
 bool CInternalProcessor::SendPrintData(pcap_t* handle, CActualPrintData& printData,
                                        int frameIndex) {
-    if (printData.m_packetList.empty()) {
+    if (printData.m_packetList.size() == 0) {
         FLK_LOG(2) << "all print data is already sent.";
         return true;
     }
@@ -55,6 +55,7 @@ bool CInternalProcessor::SendPrintData(pcap_t* handle, CActualPrintData& printDa
         FLK_LOG(2) << "failure";
         return false;
     }
+#ifdef _WIN32
     CCustomPCapSendQueue queue(static_cast<int>(memorySize));
     if (queue.m_queue == nullptr) {
         FLK_LOG(2) << "pcap_sendqueue_alloc(...) failure.";
@@ -69,24 +70,24 @@ bool CInternalProcessor::SendPrintData(pcap_t* handle, CActualPrintData& printDa
         return false;
     }
     return true;
-}
-
-bool CInternalProcessor::AddPrintDataToQueue(platform::pcap_send_queue* queue,
-                                             CActualPrintData& printData, int frameIndex) {
-    if (queue == nullptr) {
+#else
+    int capacity = -1;
+    if (!CheckPackets(printData, frameIndex, capacity) ||
+        !SendFrames(handle, printData, frameIndex, capacity)) {
         FLK_LOG(2) << "failure";
         return false;
     }
+    return true;
+#endif
+}
+
+bool CInternalProcessor::CheckPackets(CActualPrintData& printData, int frameIndex, int& capacity) {
     const long long slices = static_cast<long long>(printData.m_packetList.size());
     if (printData.m_startPacketIndex < 0 || printData.m_startPacketIndex > slices) {
         FLK_LOG(2) << "m_startPacketIndex outside the packet list: m_startPacketIndex = "
                    << printData.m_startPacketIndex << ", packets = " << slices;
         return false;
     }
-    int capacity = -1;  // of every frame of the call, taken with the first one
-    // Each frame is built straight into its record, so every byte of the job is read once and
-    // written once; the records are those that building a frame and queueing it would give.
-    CQueueRecordWriter writer(queue);
     for (long long i = printData.m_startPacketIndex; i < slices; ++i) {
         const SPacketSlice& slice = printData.m_packetList[static_cast<std::size_t>(i)];
         if (!IsSliceInsideBuffer(printData, slice)) {
@@ -113,13 +114,65 @@ bool CInternalProcessor::AddPrintDataToQueue(platform::pcap_send_queue* queue,
                                                 data, slice.length, refused);
             return false;
         }
-        if (!writer.AddPrintFrame(static_cast<std::uint32_t>(frameIndex),
-                                  static_cast<std::uint32_t>(i), data, slice.length, capacity)) {
-            FLK_LOG(2) << "pcap_sendqueue_queue(...) failure: packet buffer too small, not all "
-                          "the packets will be sent.";
-            return true;
-        }
     }
+    return true;
+}
+
+std::size_t CInternalProcessor::MakeFrames(CActualPrintData& printData, int frameIndex,
+                                           int capacity, FTakeFrames take, void* context) {
+    const std::size_t slices = printData.m_packetList.size();
+    std::size_t i = static_cast<std::size_t>(printData.m_startPacketIndex);
+    if (i >= slices) return 0;
+    CPrintFrameBatch batch(static_cast<std::uint32_t>(frameIndex), capacity);
+    std::size_t taken = 0;
+    while (i < slices) {
+        batch.Clear();
+        for (; i < slices; ++i) {
+            const SPacketSlice& slice = printData.m_packetList[i];
+            const unsigned char* data =
+                slice.length > 0 ? printData.m_printDataBuffer + slice.offset : nullptr;
+            if (!batch.Add(static_cast<std::uint32_t>(i), data, slice.length)) break;
+        }
+        const std::size_t took = take(context, batch.Frames(), batch.Count());
+        taken += took;
+        if (took < batch.Count()) break;
+    }
+    return taken;
+}
+
+void CInternalProcessor::LogShortSend(pcap_t* handle, unsigned long long sendCount) {
+    const char* error = pcap_geterr(handle);
+    const std::size_t errorLength = error ? std::strlen(error) : 0;
+    if (errorLength < 100) {
+        FLK_LOG(1) << "sendCount = " << sendCount << ", " << (error ? error : "");
+    } else {
+        FLK_LOG(1) << "sendCount = " << sendCount;
+    }
+}
+
+#ifdef _WIN32
+
+bool CInternalProcessor::AddPrintDataToQueue(platform::pcap_send_queue* queue,
+                                             CActualPrintData& printData, int frameIndex) {
+    if (queue == nullptr) {
+        FLK_LOG(2) << "failure";
+        return false;
+    }
+    int capacity = -1;
+    if (!CheckPackets(printData, frameIndex, capacity)) return false;
+    const std::size_t wanted =
+        printData.m_packetList.size() - static_cast<std::size_t>(printData.m_startPacketIndex);
+    const auto append = [](void* context, const platform::SOutgoingFrame* frames,
+                           std::size_t count) {
+        auto* q = static_cast<platform::pcap_send_queue*>(context);
+        std::size_t k = 0;
+        while (k < count && CPrintFrameBatch::AppendRecord(frames[k], q->buffer, q->maxlen, q->len))
+            ++k;
+        return k;
+    };
+    if (MakeFrames(printData, frameIndex, capacity, append, queue) < wanted)
+        FLK_LOG(2) << "pcap_sendqueue_queue(...) failure: packet buffer too small, not all "
+                      "the packets will be sent.";
     return true;
 }
 
@@ -129,13 +182,38 @@ bool CInternalProcessor::SendQueueData(pcap_t* handle, platform::pcap_send_queue
         return false;
     }
     const unsigned int sendCount = platform::pcap_sendqueue_transmit(handle, queue, 1);
-    if (sendCount >= queue->len) return true;
-    const char* error = pcap_geterr(handle);
-    const std::size_t errorLength = error ? std::strlen(error) : 0;
-    if (errorLength < 100) {
-        FLK_LOG(1) << "sendCount = " << sendCount << ", " << (error ? error : "");
-    } else {
-        FLK_LOG(1) << "sendCount = " << sendCount;
-    }
+    if (sendCount < queue->len) LogShortSend(handle, sendCount);
     return true;
 }
+
+#else
+
+// The frames leave as they are made, a batch at a time, gathered by the kernel straight from the
+// host's data: the first frame is on the wire as soon as its batch is made, and no memory the
+// size of the job is ever needed.
+bool CInternalProcessor::SendFrames(pcap_t* handle, CActualPrintData& printData, int frameIndex,
+                                    int capacity) {
+    if (handle == nullptr) {
+        FLK_LOG(2) << "failure";
+        return false;
+    }
+    const std::size_t wanted =
+        printData.m_packetList.size() - static_cast<std::size_t>(printData.m_startPacketIndex);
+    if (wanted == 0) return true;
+    const auto frameLength =
+        static_cast<unsigned long long>(capacity + CConstValue::GetFrameHeaderAndCheckSumSize());
+    platform::CFrameSender sender(handle, wanted * frameLength);
+    std::size_t sent = 0;
+    if (sender.IsReady()) {
+        const auto send = [](void* context, const platform::SOutgoingFrame* frames,
+                             std::size_t count) {
+            return static_cast<platform::CFrameSender*>(context)->Send(frames, count);
+        };
+        sent = MakeFrames(printData, frameIndex, capacity, send, &sender);
+    }
+    if (sent < wanted)
+        LogShortSend(handle, sent * (platform::SENDQUEUE_RECORD_HEADER_SIZE + frameLength));
+    return true;
+}
+
+#endif

@@ -12,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include <ferrolink/platform/PcapSendQueue.h>
 #include <ferrolink/platform/PcapTimedRead.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
@@ -99,12 +98,15 @@ TEST_F(SendReceiveNetTest, ReceiverStopsReadsTimeOutReadOnAfterABreakAndEndWhenT
             result = flk::pcap_dispatch(p.get(), 100, Ignore, nullptr);
         EXPECT_EQ(PCAP_ERROR, result);
         EXPECT_NE(std::string::npos, std::string(pcap_geterr(p.get())).find("disappeared"));
-        flk::pcap_send_queue* queue = flk::pcap_sendqueue_alloc(200);
-        const pcap_pkthdr sixty{{0, 0}, 60, 60};
-        ASSERT_EQ(0, flk::pcap_sendqueue_queue(queue, &sixty, frame.data()));
-        EXPECT_EQ(0u, flk::pcap_sendqueue_transmit(p.get(), queue, 1));
-        EXPECT_STRNE("", pcap_geterr(p.get()));
-        flk::pcap_sendqueue_destroy(queue);
+        // A bulk send on it sends nothing and logs why.
+        CActualPrintData gone;
+        gone.UseBuffer(frame.data(), 120);
+        gone.CutIntoPackets(60);
+        CLogCapture log;
+        EXPECT_TRUE(FLK_SendPrintData(p.get(), &gone, 1));
+        ASSERT_EQ(1u, log.Records().size());
+        EXPECT_EQ(0u, log.Records()[0].message.find("sendCount = 0, ")) << log.Messages()[0];
+        EXPECT_GT(log.Records()[0].message.size(), 15u) << "no reason given";
     }
 }
 
@@ -225,6 +227,17 @@ TEST_F(SendReceiveNetTest, SingleFramesReplyDetectionAndABulkJobWholeThroughAFul
     const std::size_t at = shown.find("dropped ");
     ASSERT_NE(std::string::npos, at) << shown;
     EXPECT_GT(std::stoul(shown.substr(at + 8)), 0u) << "never overflowed: " << shown;
+
+    // A link that all but stopped, behind a queue longer than the socket buffer: the send must
+    // give up after a second without progress and say so, not wait for ever for room.
+    ASSERT_TRUE(CVethRig::Sh(
+        tc + " qdisc replace" + device + " root tbf rate 1kbit burst 1600 limit 64mb", &shown))
+        << shown;
+    CLogCapture log;
+    print.m_startPacketIndex = 0;
+    EXPECT_TRUE(FLK_SendPrintData(ours.get(), &print, 7));
+    ASSERT_EQ(1u, log.Records().size());
+    EXPECT_NE(std::string::npos, log.Records()[0].message.find("stalled")) << log.Messages()[0];
 }
 
 }  // namespace

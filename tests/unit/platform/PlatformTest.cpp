@@ -1,6 +1,5 @@
 // The platform layer without a link: the packet driver above a fake backend, and the WinPcap
-// extensions on Linux (source strings, opening, listing, the send queue, the per-handle state)
-// with dead handles.
+// extensions on Linux (source strings, opening, listing, the per-handle state) with dead handles.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,7 +14,6 @@
 
 #include <ferrolink/platform/PacketDriver.h>
 #include <ferrolink/platform/PcapExtensions.h>
-#include <ferrolink/platform/PcapSendQueue.h>
 #include <ferrolink/platform/PcapTimedRead.h>
 #include <ferrolink/platform/linux/PcapHandleRegistry.h>
 #include "support/FakePacketDriverBackend.h"
@@ -173,41 +171,6 @@ TEST(PcapHandleRegistryTest, RegisteredTimeOutUntilForgottenAndNoStaleStateAfter
     Registry::Register(a, 10);
     EXPECT_FALSE(Registry::Obtain(a)->m_breakRequested);
     Registry::Forget(a);
-}
-
-using QueuePtr = std::unique_ptr<flk::pcap_send_queue, decltype(&flk::pcap_sendqueue_destroy)>;
-QueuePtr Alloc(u_int size) {
-    return QueuePtr(flk::pcap_sendqueue_alloc(size), &flk::pcap_sendqueue_destroy);
-}
-
-TEST(PcapSendQueueTest, RecordsAreHeaderThenFrameBackToBackAndRefusedOnceFull) {
-    const u_char first[] = {1, 2, 3, 4, 5}, second[] = {0xa0, 0xa1, 0xa2};
-    const pcap_pkthdr h1{{7, 9}, 5, 60}, h2{{0, 0}, 3, 3}, empty{{0, 0}, 0, 0};
-    QueuePtr q = Alloc(2 * 16 + 5 + 3 + 15);  // one byte short of a third, empty, record
-    ASSERT_EQ(0, flk::pcap_sendqueue_queue(q.get(), &h1, first));
-    ASSERT_EQ(0, flk::pcap_sendqueue_queue(q.get(), &h2, second));
-    // Headers are ts_sec, ts_usec, caplen, len as 32-bit words in host (here little-endian) order.
-    const std::vector<u_char> expected{
-        7,    0,    0,   0, 9, 0, 0, 0, 5, 0, 0, 0, 60, 0, 0, 0,  // 0: record 1
-        1,    2,    3,   4, 5,                                    // 16: its frame
-        0,    0,    0,   0, 0, 0, 0, 0, 3, 0, 0, 0, 3,  0, 0, 0,  // 21: record 2
-        0xa0, 0xa1, 0xa2};                                        // 37: its frame
-    EXPECT_EQ(expected, std::vector<u_char>(q->buffer, q->buffer + q->len));
-    EXPECT_EQ(-1, flk::pcap_sendqueue_queue(q.get(), &empty, nullptr));
-    // A caplen that would wrap a 32-bit sum must not look small.
-    const pcap_pkthdr huge{{0, 0}, 0xFFFFFFF8u, 0xFFFFFFF8u};
-    EXPECT_EQ(-1, flk::pcap_sendqueue_queue(q.get(), &huge, first));
-    EXPECT_EQ(expected.size(), q->len) << "a refused record leaves the queue as it was";
-    EXPECT_EQ(0, flk::pcap_sendqueue_queue(Alloc(16).get(), &empty, nullptr)) << "exact fit";
-
-    // A handle without a link sends nothing and says why, briefly: the bulk sender logs the
-    // reason only when it is shorter than 100 characters.
-    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
-    EXPECT_EQ(0u, flk::pcap_sendqueue_transmit(dead, q.get(), 1));
-    const std::string reason = pcap_geterr(dead);
-    EXPECT_FALSE(reason.empty());
-    EXPECT_LT(reason.size(), 100u) << reason;
-    flk::pcap_close(dead);
 }
 
 TEST(PcapTimedReadTest, DeadHandleIsLibpcapsToRefuseNotAWaitOnStandardInput) {
