@@ -6,15 +6,22 @@
 // the sequence number in packetIndex (docs/board-protocol.md). A real board has its own command
 // set; replace those parts with it.
 //
-// Build (the run path lets it find the library wherever the package was installed):
+// Build (the run path lets it find the library wherever the package was installed; the last
+// line is for the Boost.Log bridge):
 //   c++ -std=c++17 host_example.cpp $(pkg-config --cflags --libs ferrolink)
 //       -Wl,-rpath,$(pkg-config --variable=libdir ferrolink)
+//       -DBOOST_LOG_DYN_LINK -lboost_log -lboost_thread -lpthread
+// A host without Boost.Log (or whose standard library differs from the one Boost.Log was built
+// with, such as clang's libc++) defines HOST_EXAMPLE_WITHOUT_BOOST_LOG and drops that last line:
+// it then takes the library's records through the C interface's log handler instead.
+#ifndef HOST_EXAMPLE_WITHOUT_BOOST_LOG
 #include <boost/core/null_deleter.hpp>
 #include <boost/log/core.hpp>
 #include <boost/log/expressions.hpp>
 #include <boost/log/sinks/sync_frontend.hpp>
 #include <boost/log/sinks/text_ostream_backend.hpp>
 #include <boost/make_shared.hpp>
+#endif
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -23,7 +30,9 @@
 #include <vector>
 
 #include <ferrolink/adapter/PCapOpen_Network.h>
+#ifndef HOST_EXAMPLE_WITHOUT_BOOST_LOG
 #include <ferrolink/outside/CustomBoostLog.h>
+#endif
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/receive/ReceiveWPCapPacket.h>
 #include <ferrolink/reply/SWaitCheckParam.h>
@@ -36,6 +45,7 @@ namespace {
 constexpr std::uint16_t kEndOfBand = 0x0010;
 constexpr std::uint16_t kStatusReply = 0x0101;
 
+#ifndef HOST_EXAMPLE_WITHOUT_BOOST_LOG
 // Without a sink of the host's own, Boost.Log prints every record to standard output. This sink
 // writes the library's failures to standard error with their severity and scope (function, file
 // and line). To silence the library instead, set
@@ -58,6 +68,18 @@ void LogLibraryFailuresToStderr() {
                         << ": " << expr::smessage);
     boost::log::core::get()->add_sink(sink);
 }
+#else
+// The library's failures to standard error, with the function, file and line that logged them.
+void FLK_CALL LogFailure(std::int32_t severity, const char* message, const char* function,
+                         const char* file, std::uint32_t line, void*) {
+    if (severity >= FLK_SEVERITY_FAILURE)
+        std::fprintf(stderr, "ferrolink [%d] %s (%s:%u): %s\n", static_cast<int>(severity),
+                     function, file, static_cast<unsigned>(line), message);
+}
+void LogLibraryFailuresToStderr() {
+    flk_log_set_handler(nullptr, &LogFailure, nullptr);
+}
+#endif
 
 // What the receive thread hands to the waiting thread: the descriptor it waits on and the
 // sequence number of the command whose reply it wants.

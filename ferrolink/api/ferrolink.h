@@ -30,11 +30,9 @@
 #endif
 #define FLK_CALL __cdecl
 #else
-#if defined(FERROLINK_BUILDING_LIBRARY)
-#define FLK_API __attribute__((visibility("default")))
-#else
+/* Elsewhere the library's link step chooses what it exports (the flk_ names and
+ * FLK_SendPrintData). */
 #define FLK_API
-#endif
 #define FLK_CALL
 #endif
 

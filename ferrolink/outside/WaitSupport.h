@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -11,9 +12,15 @@ namespace ferrolink::outside {
 
 constexpr unsigned int kInfinite = 0xFFFFFFFFu;
 
-// The flag is written by another thread without our lock: read it atomically.
+// The flag is the caller's plain bool, written by another thread without our lock: read it
+// atomically. C++17 has no atomic view of a plain object (atomic_ref is C++20); a lock-free
+// atomic<bool> has the bool's size and representation on every compiler we build with, which the
+// assertion holds us to.
+static_assert(sizeof(std::atomic<bool>) == sizeof(bool) && std::atomic<bool>::is_always_lock_free,
+              "the abort flag is read as an atomic<bool>");
 inline bool IsAbortSet(const bool* abortFlag) {
-    return abortFlag != nullptr && __atomic_load_n(abortFlag, __ATOMIC_ACQUIRE);
+    return abortFlag != nullptr &&
+           reinterpret_cast<const std::atomic<bool>*>(abortFlag)->load(std::memory_order_acquire);
 }
 
 // Waits on `cv` until `ready()` holds (true), the limit passes or the abort flag is set (false).

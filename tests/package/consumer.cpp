@@ -10,6 +10,16 @@
 #include <string>
 #include <vector>
 
+#ifdef CONSUMER_WITH_BOOST_LOG
+#include <boost/log/core.hpp>
+#include <boost/log/expressions.hpp>
+#include <boost/log/sinks/sync_frontend.hpp>
+#include <boost/log/sinks/text_ostream_backend.hpp>
+#include <boost/make_shared.hpp>
+#include <sstream>
+
+#include <ferrolink/outside/CustomBoostLog.h>
+#endif
 #include <ferrolink/adapter/PCapOpen_CapFile.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/transmit/Ferrolink.h>
@@ -19,7 +29,48 @@ int Fail(int code, const char* what) {
     return code;
 }
 
+#ifdef CONSUMER_WITH_BOOST_LOG
+// The bridge puts the library's records into this program's Boost.Log core: severity, message and
+// the named scope of the function that logged (signature, file, line).
+int CheckLogBridge() {
+    namespace expr = boost::log::expressions;
+    using Sink = boost::log::sinks::synchronous_sink<boost::log::sinks::text_ostream_backend>;
+    auto text = boost::make_shared<std::ostringstream>();
+    auto sink = boost::make_shared<Sink>();
+    sink->locked_backend()->add_stream(text);
+    sink->set_formatter(expr::stream
+                        << "[" << expr::attr<ESeverityLevel>("Severity") << "] "
+                        << expr::format_named_scope(CCustomBoostLog::ScopeAttributeName,
+                                                    boost::log::keywords::format = "%n (%f:%l)")
+                        << ": " << expr::smessage);
+    boost::log::core::get()->add_sink(sink);
+    CActualPrintData nothing;
+    FLK_SendPrintData(nullptr, &nothing, 0);  // refused, with a failure record
+    boost::log::core::get()->remove_sink(sink);
+    sink->flush();
+    const std::string got = text->str();
+    if (got.find("[2] ") != 0 || got.find("FLK_SendPrintData(") == std::string::npos ||
+        got.find("Ferrolink.cpp:") == std::string::npos ||
+        got.find("): failure") == std::string::npos)
+        return Fail(12, ("the bridge gave: " + got).c_str());
+    // A disabled core: nothing reaches a sink.
+    boost::log::core::get()->set_logging_enabled(false);
+    sink = boost::make_shared<Sink>();
+    auto quiet = boost::make_shared<std::ostringstream>();
+    sink->locked_backend()->add_stream(quiet);
+    boost::log::core::get()->add_sink(sink);
+    FLK_SendPrintData(nullptr, &nothing, 0);
+    boost::log::core::get()->remove_sink(sink);
+    boost::log::core::get()->set_logging_enabled(true);
+    if (!quiet->str().empty()) return Fail(13, "a record passed a disabled core");
+    return 0;
+}
+#endif
+
 int main(int argc, char** argv) {
+#ifdef CONSUMER_WITH_BOOST_LOG
+    if (int failed = CheckLogBridge()) return failed;
+#endif
     // Bulk send: a job of three packets, the first one already sent, filled through its four
     // members alone (buffer, slices, packet size, start). The handle sends nowhere, so the
     // transmission is short, which the library logs and does not count as a failure.
