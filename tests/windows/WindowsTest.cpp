@@ -19,6 +19,7 @@
 #include "support/FakePacketDriverBackend.h"
 
 namespace flk = ferrolink::platform;
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
 
 namespace {
 
