@@ -29,7 +29,7 @@ set_target_properties(PkgConfig::PCAP PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${FERROLINK_PCAP_INCLUDE_DIR}
   INTERFACE_LINK_LIBRARIES "iphlpapi;ws2_32")
 
-if(CMAKE_CROSSCOMPILING)
+if(CMAKE_CROSSCOMPILING AND NOT MSVC)
   # Where the runtime DLLs that mingw-built programs load are, beside Boost's.
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
                   OUTPUT_VARIABLE _flk_stdcxx OUTPUT_STRIP_TRAILING_WHITESPACE)

@@ -22,10 +22,10 @@ if(NOT MSVC)
   install(FILES ${FERROLINK_MSVC_IMPLIB} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
 
-if(CMAKE_CROSSCOMPILING)
-  # The DLLs ferrolink.dll loads, and the ones they load, from the compiler's runtime and the
-  # cross-built Boost. Windows' own DLLs are left out; any other import that is found nowhere
-  # fails the install, so a package never ships without a DLL it needs.
+if(CMAKE_CROSSCOMPILING AND NOT MSVC)
+  # Cross-built with mingw: the DLLs ferrolink.dll loads, and the ones they load, from the
+  # compiler's runtime and the cross-built Boost. Windows' own DLLs are left out; any other import
+  # that is found nowhere fails the install, so a package never ships without a DLL it needs.
   find_program(FERROLINK_OBJDUMP NAMES ${CMAKE_C_COMPILER_TARGET}-objdump x86_64-w64-mingw32-objdump
                REQUIRED)
   install(CODE "
