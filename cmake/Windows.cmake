@@ -27,7 +27,7 @@ endif()
 add_library(PkgConfig::PCAP INTERFACE IMPORTED GLOBAL)
 set_target_properties(PkgConfig::PCAP PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${FERROLINK_PCAP_INCLUDE_DIR}
-  INTERFACE_LINK_LIBRARIES "iphlpapi;ws2_32")
+  INTERFACE_LINK_LIBRARIES "iphlpapi;ws2_32;shell32;ole32;uuid")
 
 if(CMAKE_CROSSCOMPILING AND NOT MSVC)
   # Where the runtime DLLs that mingw-built programs load are, beside Boost's.
