@@ -20,6 +20,8 @@
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
 #include <ferrolink/platform/HostEncoding.h>
 #include <ferrolink/platform/PacketDriver.h>
+#include <ferrolink/platform/PcapExtensions.h>
+#include <ferrolink/platform/PcapTimedRead.h>
 #include <ferrolink/platform/windows/NpfDeviceName.h>
 #include "support/FakePacketDriverBackend.h"
 #include "support/LogCapture.h"
@@ -145,6 +147,35 @@ TEST(ConfigurationWindowsTest, AWriteWaitsForAMomentaryHolderOfTheFile) {
     EXPECT_EQ(1, std::distance(fs::directory_iterator(folder), fs::directory_iterator()))
         << "a temporary file was left behind";
     fs::remove_all(folder);
+}
+
+// A live capture is opened so that a small reply reaches the receiver as it arrives (Npcap's
+// maximum responsiveness: a minimum-to-copy of 0), whatever else the caller asked for; a capture
+// file is opened as asked. The stand-in wpcap.dll remembers the flags it was given.
+TEST(WpcapOpenTest, LiveCapturesAskTheDriverForEachFrameAtOnce) {
+    constexpr int Promiscuous = flk::PCAP_OPENFLAG_PROMISCUOUS;
+    constexpr int Responsive = 0x10;  // PCAP_OPENFLAG_MAX_RESPONSIVENESS
+    const struct SCase {
+        const char* source;
+        int flags;
+        int expected;
+    } cases[] = {
+        {"rpcap://\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", Promiscuous,
+         Promiscuous | Responsive},
+        {"\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", 0, Responsive},
+        {"file://C:\\captures\\job.pcap", Promiscuous, Promiscuous},
+    };
+    for (const SCase& c : cases) {
+        char errbuf[PCAP_ERRBUF_SIZE] = "";
+        pcap_t* handle = flk::pcap_open(c.source, 1496, c.flags, 10, nullptr, errbuf);
+        ASSERT_NE(nullptr, handle) << c.source << ": " << errbuf;
+        flk::pcap_close(handle);
+        const FARPROC found =
+            ::GetProcAddress(::GetModuleHandleW(L"wpcap.dll"), "standin_last_open_flags");
+        ASSERT_NE(nullptr, found) << "the library did not load the stand-in wpcap.dll";
+        const auto lastOpenFlags = reinterpret_cast<int (*)()>(reinterpret_cast<void (*)()>(found));
+        EXPECT_EQ(c.expected, lastOpenFlags()) << c.source;
+    }
 }
 
 TEST(HostEncodingTest, BoardDescriptionsAreLoggedInGbkBytes) {

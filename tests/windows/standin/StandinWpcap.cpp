@@ -1,5 +1,7 @@
-// A wpcap.dll of our own for the tests: the send queue as WinPcap defines it, and a transmission
-// that sends nothing and says so. Placed beside the test programs, it is what the library loads.
+// A wpcap.dll of our own for the tests: the send queue as WinPcap defines it, a transmission
+// that sends nothing and says so, and an open that hands out a dead handle and remembers the flags
+// it was given (standin_last_open_flags). Placed beside the test programs, it is what the library
+// loads.
 #include <pcap/pcap.h>
 
 #include <cstdlib>
@@ -11,9 +13,20 @@ struct SDeadHandle {
     char errbuf[PCAP_ERRBUF_SIZE];
 };
 
+int lastOpenFlags = -1;
+
 }  // namespace
 
 extern "C" {
+
+pcap_t* pcap_open(const char*, int, int flags, int, struct pcap_rmtauth*, char*) {
+    lastOpenFlags = flags;
+    return reinterpret_cast<pcap_t*>(new SDeadHandle{});
+}
+
+__declspec(dllexport) int standin_last_open_flags() {
+    return lastOpenFlags;
+}
 
 pcap_t* pcap_open_dead(int, int) {
     return reinterpret_cast<pcap_t*>(new SDeadHandle{});
