@@ -21,18 +21,27 @@ using ferrolink::api::Status;
 
 namespace {
 
-// Copies a frame built by the core into the caller's buffer; the length is checked before the
-// frame is built, so that a too small buffer never consumes padding values.
-flk_status CopyFrame(const SBufferData<unsigned char>& built, uint8_t* frame, int32_t* length) {
-    *length = built.m_count;
-    if (built.m_count > 0)
-        std::memcpy(frame, built.m_pBuffer, static_cast<std::size_t>(built.m_count));
-    return FLK_OK;
+// Hands the caller what the core left in its block: the frame, or after a refusal that came once
+// the block was made, the partial frame the core leaves there too (*length 0: untouched).
+flk_status CopyFrame(bool built, const SBufferData<unsigned char>& block, uint8_t* frame,
+                     int32_t capacity, int32_t* length) {
+    *length = 0;
+    if (block.m_count > 0 && block.m_count <= capacity) {
+        std::memcpy(frame, block.m_pBuffer, static_cast<std::size_t>(block.m_count));
+        *length = block.m_count;
+    }
+    return built ? FLK_OK : FLK_FAILED;
 }
 
-// The frames of one thread are built in one block, reused frame after frame.
+bool ValidData(const uint8_t* data, int32_t length) {
+    return length >= 0 && (data != nullptr || length == 0);
+}
+
+// The frames of one thread are built in one block, emptied before each frame so that a refusal
+// shows whether the core had made the frame's block.
 SBufferData<unsigned char>& BuildBuffer() {
     thread_local SBufferData<unsigned char> buffer;
+    buffer.Release();
     return buffer;
 }
 
@@ -144,17 +153,17 @@ FLK_API flk_status FLK_CALL flk_frame_build(uint16_t data_symbol, uint32_t frame
         return FLK_INVALID_ARGUMENT;
     return Guard([&] {
         const int32_t needed = data_capacity + core::CConstValue::GetFrameHeaderAndCheckSumSize();
+        // What the core refuses before making the block goes to it as is, to be logged there.
         if (data_capacity <= ferrolink::protocol::frame::kMaximumActualDataCapacity &&
-            needed > capacity) {
+            ValidData(data, data_length) && needed > capacity) {
             *length = needed;
             return FLK_BUFFER_TOO_SMALL;
         }
-        SBufferData<unsigned char>& built = BuildBuffer();
-        if (!core::CNetworkHelper::PreparePacket(data_symbol, frame_index, packet_index, data,
-                                                 data_length, data_capacity,
-                                                 static_cast<PaddingValueType>(padding), built))
-            return FLK_FAILED;
-        return CopyFrame(built, frame, length);
+        SBufferData<unsigned char>& block = BuildBuffer();
+        const bool built = core::CNetworkHelper::PreparePacket(
+            data_symbol, frame_index, packet_index, data, data_length, data_capacity,
+            static_cast<PaddingValueType>(padding), block);
+        return CopyFrame(built, block, frame, capacity, length);
     });
 }
 
@@ -168,7 +177,8 @@ FLK_API flk_status FLK_CALL flk_frame_build_print(int32_t frame_index, uint32_t 
     return Guard([&] {
         const int dataCapacity = core::CNetworkHelper::GetActualPrintDataCapacity(capacity_basis);
         if (dataCapacity >= 0 &&
-            dataCapacity <= ferrolink::protocol::frame::kMaximumActualDataCapacity) {
+            dataCapacity <= ferrolink::protocol::frame::kMaximumActualDataCapacity &&
+            ValidData(data, data_length)) {
             const int32_t needed =
                 dataCapacity + core::CConstValue::GetFrameHeaderAndCheckSumSize();
             if (needed > capacity) {
@@ -176,12 +186,11 @@ FLK_API flk_status FLK_CALL flk_frame_build_print(int32_t frame_index, uint32_t 
                 return FLK_BUFFER_TOO_SMALL;
             }
         }
-        SBufferData<unsigned char>& built = BuildBuffer();
-        if (!core::CNetworkHelper::PreparePacket_Print(frame_index, packet_index,
-                                                       static_cast<PaddingValueType>(padding),
-                                                       capacity_basis, data, data_length, built))
-            return FLK_FAILED;
-        return CopyFrame(built, frame, length);
+        SBufferData<unsigned char>& block = BuildBuffer();
+        const bool built = core::CNetworkHelper::PreparePacket_Print(
+            frame_index, packet_index, static_cast<PaddingValueType>(padding), capacity_basis, data,
+            data_length, block);
+        return CopyFrame(built, block, frame, capacity, length);
     });
 }
 
@@ -211,16 +220,21 @@ FLK_API flk_status FLK_CALL flk_frame_parse(const uint8_t* frame, uint32_t frame
         core::SPacketData packet{};
         const bool ok = core::CPacketDataWrapper::FrameData2PacketData(frame, frame_length, packet);
         delete[] packet.actualData;  // the caller copies the data area from its own frame
-        if (!ok) return FLK_FAILED;
-        std::memcpy(header->destination_mac, packet.destinationMac, 6);
-        std::memcpy(header->source_mac, packet.sourceMac, 6);
-        header->frame_length = packet.frameLength;
-        header->data_symbol = packet.dataSymbol;
-        header->frame_index = packet.frameIndex;
-        header->packet_index = packet.packetIndex;
-        *data_offset = ferrolink::protocol::frame::kActualDataOffset;
-        *data_length = packet.actualDataLen;
-        return FLK_OK;
+        // The header is read before the data area is judged: a refused data area still gives it.
+        const bool headerRead =
+            frame != nullptr &&
+            frame_length >= static_cast<uint32_t>(ferrolink::protocol::frame::kActualDataOffset);
+        *data_offset = headerRead ? ferrolink::protocol::frame::kActualDataOffset : 0;
+        *data_length = ok ? packet.actualDataLen : 0;
+        if (headerRead) {
+            std::memcpy(header->destination_mac, packet.destinationMac, 6);
+            std::memcpy(header->source_mac, packet.sourceMac, 6);
+            header->frame_length = packet.frameLength;
+            header->data_symbol = packet.dataSymbol;
+            header->frame_index = packet.frameIndex;
+            header->packet_index = packet.packetIndex;
+        }
+        return ok ? FLK_OK : FLK_FAILED;
     });
 }
 

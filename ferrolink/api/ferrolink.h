@@ -109,7 +109,9 @@ typedef struct flk_packet_header {
     uint32_t packet_index;
 } flk_packet_header;
 
-/* Builds one frame into `frame` (`capacity` bytes); *length gets the frame's length. */
+/* Builds one frame into `frame` (`capacity` bytes); *length gets the frame's length. A refusal
+ * found once the frame's block was made (data longer than its area) still writes the partial
+ * frame (header, zeroed data area) and its length; other refusals leave *length 0. */
 FLK_API flk_status FLK_CALL flk_frame_build(uint16_t data_symbol, uint32_t frame_index,
                                             uint32_t packet_index, const uint8_t* data,
                                             int32_t data_length, uint16_t data_capacity,
@@ -127,7 +129,8 @@ FLK_API uint32_t FLK_CALL flk_checksum_get(const uint8_t* data, int32_t length);
 FLK_API int32_t FLK_CALL flk_checksum_is_valid(const uint8_t* data, int32_t length);
 FLK_API int32_t FLK_CALL flk_is_board_mac(const uint8_t* mac);
 FLK_API int32_t FLK_CALL flk_is_pc_mac(const uint8_t* mac);
-/* Parses a frame: header, and where its data area starts and how long it is. */
+/* Parses a frame: header, and where its data area starts and how long it is. A refused data
+ * area (FLK_FAILED) still gives the header when the frame has one (*data_offset 24, else 0). */
 FLK_API flk_status FLK_CALL flk_frame_parse(const uint8_t* frame, uint32_t frame_length,
                                             flk_packet_header* header, int32_t* data_offset,
                                             int32_t* data_length);

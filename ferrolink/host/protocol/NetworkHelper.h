@@ -154,14 +154,14 @@ private:
             if (!frame.AllocateBuffer(length)) return false;
             status = build(frame.m_pBuffer, frame.m_count, &length);
         }
-        if (status != FLK_OK) return false;
+        if (status != FLK_OK && length == 0) return false;  // refused, frame untouched
         if (length != frame.m_count) {  // built into a longer block: keep exactly the frame
             unsigned char* block = SBufferData<unsigned char>::New_ElementBuffer(length);
             if (block == nullptr) return false;
             std::memcpy(block, frame.m_pBuffer, static_cast<std::size_t>(length));
             frame.Install(block, length);
         }
-        return true;
+        return status == FLK_OK;
     }
     // Grows `buffer` by `extra` zero bytes and returns the first new byte, or null.
     static unsigned char* GrowBuffer(SBufferData<unsigned char>& buffer, int extra) {

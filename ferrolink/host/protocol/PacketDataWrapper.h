@@ -53,14 +53,16 @@ public:
         flk_packet_header header{};
         std::int32_t offset = 0;
         std::int32_t length = 0;
-        if (flk_frame_parse(frame, frameLength, &header, &offset, &length) != FLK_OK) return false;
-        Release_PacketActualData(packetData);
+        const flk_status status = flk_frame_parse(frame, frameLength, &header, &offset, &length);
+        if (offset == 0) return false;  // not even a header
         std::memcpy(packetData.destinationMac, header.destination_mac, 6);
         std::memcpy(packetData.sourceMac, header.source_mac, 6);
         packetData.frameLength = header.frame_length;
         packetData.dataSymbol = header.data_symbol;
         packetData.frameIndex = header.frame_index;
         packetData.packetIndex = header.packet_index;
+        if (status != FLK_OK) return false;  // the header is kept, the old data area too
+        Release_PacketActualData(packetData);
         if (length > 0) {
             packetData.actualData = new unsigned char[static_cast<std::size_t>(length)];
             std::memcpy(packetData.actualData, frame + offset, static_cast<std::size_t>(length));

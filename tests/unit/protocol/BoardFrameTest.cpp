@@ -14,7 +14,6 @@
 #include <ferrolink/protocol/PacketDataWrapper.h>
 #include "support/LogCapture.h"
 
-using namespace ferrolink::core;  // the library's core classes, linked from its archive
 
 namespace {
 

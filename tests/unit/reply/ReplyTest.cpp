@@ -12,7 +12,6 @@
 #include <ferrolink/reply/WaitReceivePacket.h>
 #include "support/LogCapture.h"
 
-using namespace ferrolink::core;  // the library's core classes, linked from its archive
 
 namespace {
 
