@@ -1,7 +1,6 @@
 // A wpcap.dll of our own for the tests: the send queue as WinPcap defines it, a transmission
-// that sends nothing and says so, and an open that hands out a dead handle and remembers the flags
-// it was given (standin_last_open_flags). Placed beside the test programs, it is what the library
-// loads.
+// that sends nothing and says so, and an open that finds no device but remembers the flags it was
+// given (standin_last_open_flags). Placed beside the test programs, it is what the library loads.
 #include <pcap/pcap.h>
 
 #include <cstdlib>
@@ -19,9 +18,11 @@ int lastOpenFlags = -1;
 
 extern "C" {
 
-pcap_t* pcap_open(const char*, int, int flags, int, struct pcap_rmtauth*, char*) {
+// Like an open of a device that is not there (the stand-in has none), after noting the flags.
+pcap_t* pcap_open(const char*, int, int flags, int, struct pcap_rmtauth*, char* errbuf) {
     lastOpenFlags = flags;
-    return reinterpret_cast<pcap_t*>(new SDeadHandle{});
+    if (errbuf) std::strcpy(errbuf, "the stand-in opens no device");
+    return nullptr;
 }
 
 __declspec(dllexport) int standin_last_open_flags() {
