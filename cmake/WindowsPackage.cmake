@@ -3,12 +3,18 @@
 # the name mingw's linker looks for, and the DLLs that ferrolink.dll loads, found by walking its
 # imports rather than copied wholesale.
 
-# libferrolink.dll.a for mingw hosts (-lferrolink finds it); ferrolink.lib is Microsoft's format.
-set_target_properties(ferrolink PROPERTIES IMPORT_PREFIX lib)
-
 if(NOT MSVC)
-  # ferrolink.lib from the DLL's export table, which the linker writes as a .def file.
-  find_program(FERROLINK_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+  # libferrolink.dll.a for mingw hosts (-lferrolink finds it); ferrolink.lib, Microsoft's format,
+  # is made from the DLL's export table, which the linker writes as a .def file.
+  set_target_properties(ferrolink PROPERTIES IMPORT_PREFIX lib)
+  if(CMAKE_CROSSCOMPILING)
+    find_program(FERROLINK_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+  else()
+    find_program(FERROLINK_DLLTOOL NAMES llvm-dlltool)
+  endif()
+endif()
+
+if(FERROLINK_DLLTOOL AND NOT MSVC)
   set(_flk_def ${PROJECT_BINARY_DIR}/ferrolink.def)
   set(FERROLINK_MSVC_IMPLIB ${PROJECT_BINARY_DIR}/ferrolink.lib CACHE INTERNAL "")
   target_link_options(ferrolink PRIVATE -Wl,--output-def,${_flk_def})
@@ -36,7 +42,8 @@ if(CMAKE_CROSSCOMPILING AND NOT MSVC)
       LIBRARIES \"$<TARGET_FILE:ferrolink>\"
       DIRECTORIES ${FERROLINK_RUNTIME_DLL_DIRS}
       PRE_EXCLUDE_REGEXES \"^(api-ms-|ext-ms-)\"
-        \"^(advapi32|bcrypt|crypt32|iphlpapi|kernel32|msvcrt|ntdll|ole32|oleaut32|secur32|shell32|shlwapi|ucrtbase|user32|ws2_32|mswsock)\\\\.dll$\"
+        \"^(advapi32|bcrypt|crypt32|iphlpapi|kernel32|msvcrt|mswsock|ntdll|ole32|oleaut32)\\\\.dll$\"
+        \"^(secur32|shell32|shlwapi|ucrtbase|user32|ws2_32)\\\\.dll$\"
       RESOLVED_DEPENDENCIES_VAR _flk_found
       UNRESOLVED_DEPENDENCIES_VAR _flk_missing)
     if(_flk_missing)
