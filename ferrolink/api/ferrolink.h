@@ -68,8 +68,9 @@ FLK_API const char* FLK_CALL flk_status_text(flk_status status);
  * Nothing is formatted while it answers 0. */
 typedef int32_t(FLK_CALL* flk_log_enabled_fn)(int32_t severity, void* user);
 /* One record: the message, the signature of the function that logged it (as its compiler prints
- * it), the source file and the line. The texts are valid only during the call. Called on the
- * thread that logs, possibly several threads at once. */
+ * it), the source file and the line. `function` and `file` are literals that stay valid while the
+ * library is loaded; `message` is valid only during the call. Called on the thread that logs,
+ * possibly several threads at once. */
 typedef void(FLK_CALL* flk_log_record_fn)(int32_t severity, const char* message,
                                           const char* function, const char* file, uint32_t line,
                                           void* user);
@@ -80,7 +81,8 @@ FLK_API void FLK_CALL flk_log_set_handler(flk_log_enabled_fn enabled, flk_log_re
                                           void* user);
 /* Whether a record of this severity would reach the handler. */
 FLK_API int32_t FLK_CALL flk_log_enabled(int32_t severity);
-/* Hands one record of the host-side layer to the handler, as the library's own records go. */
+/* Hands one record of the host-side layer to the handler, as the library's own records go.
+ * `function` and `file` must stay valid while the library is loaded (literals). */
 FLK_API void FLK_CALL flk_log_write(int32_t severity, const char* message, const char* function,
                                     const char* file, uint32_t line);
 
@@ -257,7 +259,8 @@ FLK_API flk_device_list* FLK_CALL flk_device_list_create(void);
 FLK_API void FLK_CALL flk_device_list_destroy(flk_device_list* list);
 /* The capture library's device list (pcap_if_t*), owned by `list`; null when none. */
 FLK_API void* FLK_CALL flk_device_list_find(flk_device_list* list);
-/* The adapter info block; 0 done, 1 buffer too small (*size: needed), -1 no devices. */
+/* The adapter info block: 0 written (a null buffer: *size gets the size it needs), 1 buffer too
+ * small, -1 no devices (*size unchanged in both). */
 FLK_API int32_t FLK_CALL flk_device_list_adaptor_info(flk_device_list* list, uint8_t* buffer,
                                                       int32_t* size);
 /* Lists the devices on the console and reads the operator's choice. */
