@@ -27,10 +27,10 @@ endif()
 add_library(PkgConfig::PCAP INTERFACE IMPORTED GLOBAL)
 set_target_properties(PkgConfig::PCAP PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${FERROLINK_PCAP_INCLUDE_DIR}
-  INTERFACE_LINK_LIBRARIES "iphlpapi;ws2_32")
+  INTERFACE_LINK_LIBRARIES "iphlpapi;ws2_32;shell32;ole32;uuid")
 
-if(CMAKE_CROSSCOMPILING)
-  # The runtime DLLs that mingw-built programs load, beside Boost's.
+if(CMAKE_CROSSCOMPILING AND NOT MSVC)
+  # Where the runtime DLLs that mingw-built programs load are, beside Boost's.
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
                   OUTPUT_VARIABLE _flk_stdcxx OUTPUT_STRIP_TRAILING_WHITESPACE)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libwinpthread-1.dll
@@ -38,8 +38,6 @@ if(CMAKE_CROSSCOMPILING)
   get_filename_component(_flk_stdcxx_dir ${_flk_stdcxx} DIRECTORY)
   get_filename_component(_flk_pthread_dir ${_flk_pthread} REALPATH)
   get_filename_component(_flk_pthread_dir ${_flk_pthread_dir} DIRECTORY)
-  set(FERROLINK_RUNTIME_DLLS ${_flk_stdcxx} ${_flk_stdcxx_dir}/libgcc_s_seh-1.dll ${_flk_pthread}
-      CACHE INTERNAL "")
   set(FERROLINK_RUNTIME_DLL_DIRS ${_flk_stdcxx_dir} ${_flk_pthread_dir}
       ${FERROLINK_WINDOWS_DEPS}/lib CACHE INTERNAL "")
 
@@ -55,11 +53,7 @@ if(CMAKE_CROSSCOMPILING)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_BINARY_DIR}/wine-run)
 endif()
 
-# What a Windows host needs at run time beside ferrolink.dll, and the capture library's headers
-# that the public headers include.
-if(CMAKE_CROSSCOMPILING)
-  file(GLOB _flk_boost_dlls ${FERROLINK_WINDOWS_DEPS}/lib/*.dll)
-  install(FILES ${FERROLINK_RUNTIME_DLLS} ${_flk_boost_dlls} DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+# The capture library's headers, for hosts that use its types with the handle (the DLLs a host
+# needs beside ferrolink.dll are installed by WindowsPackage.cmake).
 install(FILES ${FERROLINK_PCAP_INCLUDE_DIR}/pcap.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY ${FERROLINK_PCAP_INCLUDE_DIR}/pcap DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})

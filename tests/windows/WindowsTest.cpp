@@ -1,5 +1,6 @@
 // What only the Windows build has: Npcap device names from interface GUIDs and the IP Helper
-// backend's codes, %APPDATA%, board descriptions in GBK, and the board claim held by another
+// backend's codes, %APPDATA% (and the shell's folder without it), a settings file held for a
+// moment by another program, board descriptions in GBK, and the board claim held by another
 // process and freed when that process dies. (Loading wpcap.dll, and failing without it, is
 // check_host.sh's; the bulk send through it is the transmit suite's, above our stand-in.)
 #include <gtest/gtest.h>
@@ -9,16 +10,23 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 
+#include <ferrolink/outside/ConfigFile.h>
 #include <ferrolink/outside/NamedClaim.h>
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
 #include <ferrolink/platform/HostEncoding.h>
 #include <ferrolink/platform/PacketDriver.h>
+#include <ferrolink/platform/PcapExtensions.h>
 #include <ferrolink/platform/windows/NpfDeviceName.h>
 #include "support/FakePacketDriverBackend.h"
+#include "support/LogCapture.h"
 
 namespace flk = ferrolink::platform;
+using namespace ferrolink::core;  // the library's core classes, linked from its archive
 
 namespace {
 
@@ -69,8 +77,11 @@ TEST(PacketDriverWindowsTest, FailuresCarryWindowsCodesAndOnlyNpcapNamesOpen) {
 
 // Without FERROLINK_CONFIG the settings live under %APPDATA%, whose folder a store makes, also
 // when the user's name is outside the code page's reach (here Chinese, as the hosts' users are).
+// A process started without APPDATA finds the same folder through the shell.
 TEST(ConfigurationWindowsTest, SettingsLiveUnderAppData) {
     namespace fs = std::filesystem;
+    const std::string userAppData = CConfigFile::Environment("APPDATA");
+    ASSERT_FALSE(userAppData.empty()) << "wine gives every process APPDATA";
     const fs::path appData = fs::temp_directory_path() /
                              (L"flk-\u5F20\u4E09-" + std::to_wstring(::GetCurrentProcessId()));
     fs::remove_all(appData);
@@ -85,7 +96,85 @@ TEST(ConfigurationWindowsTest, SettingsLiveUnderAppData) {
     std::string why;
     EXPECT_TRUE(CSerialize_NetworkCommon::ConfigPath_Check(why)) << why;
     fs::remove_all(appData);
-    ::_wputenv_s(L"APPDATA", L"");
+    ASSERT_EQ(0, ::_wputenv_s(L"APPDATA", L""));
+    EXPECT_EQ(userAppData + "\\ferrolink\\network.ini", CSerialize_NetworkCommon::ConfigPath_Get());
+    ::_wputenv_s(L"APPDATA", fs::u8path(userAppData).wstring().c_str());
+}
+
+// A scanner or an indexer that holds the settings file for a moment without sharing it delays a
+// write; one that keeps holding it fails the write, which says why and leaves the old file whole.
+TEST(ConfigurationWindowsTest, AWriteWaitsForAMomentaryHolderOfTheFile) {
+    namespace fs = std::filesystem;
+    const fs::path folder =
+        fs::temp_directory_path() / ("flk-held-" + std::to_string(::GetCurrentProcessId()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const fs::path file = folder / "network.ini";
+    const auto contents = [&] {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    const auto holdUnshared = [&] {
+        return ::CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    ASSERT_TRUE(CConfigFile::Replace(file.u8string(), "first\n"));
+
+    HANDLE held = holdUnshared();
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    std::thread release([held] {
+        ::Sleep(300);
+        ::CloseHandle(held);
+    });
+    EXPECT_TRUE(CConfigFile::Replace(file.u8string(), "second\n"));
+    release.join();
+    EXPECT_EQ("second\n", contents());
+
+    held = holdUnshared();
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    CLogCapture log;
+    EXPECT_FALSE(CConfigFile::Replace(file.u8string(), "third\n"));
+    ::CloseHandle(held);
+    const auto messages = log.Messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_NE(std::string::npos, messages.back().find("configuration file cannot be replaced: "))
+        << messages.back();
+    EXPECT_NE(std::string::npos, messages.back().find("(tried 10 times)")) << messages.back();
+    EXPECT_EQ("second\n", contents());
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(folder), fs::directory_iterator()))
+        << "a temporary file was left behind";
+    fs::remove_all(folder);
+}
+
+// A live capture is opened so that a small reply reaches the receiver as it arrives (Npcap's
+// maximum responsiveness: a minimum-to-copy of 0), whatever else the caller asked for; a capture
+// file is opened as asked. The stand-in wpcap.dll remembers the flags it was given (and opens
+// nothing).
+TEST(WpcapOpenTest, LiveCapturesAskTheDriverForEachFrameAtOnce) {
+    constexpr int Promiscuous = flk::PCAP_OPENFLAG_PROMISCUOUS;
+    constexpr int Responsive = 0x10;  // PCAP_OPENFLAG_MAX_RESPONSIVENESS
+    const struct SCase {
+        const char* source;
+        int flags;
+        int expected;
+    } cases[] = {
+        {"rpcap://\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", Promiscuous,
+         Promiscuous | Responsive},
+        {"\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", 0, Responsive},
+        {"file://C:\\captures\\job.pcap", Promiscuous, Promiscuous},
+    };
+    for (const SCase& c : cases) {
+        char errbuf[PCAP_ERRBUF_SIZE] = "";
+        EXPECT_EQ(nullptr, flk::pcap_open(c.source, 1496, c.flags, 10, nullptr, errbuf));
+        EXPECT_STREQ("the stand-in opens no device", errbuf) << c.source;
+        const FARPROC found =
+            ::GetProcAddress(::GetModuleHandleW(L"wpcap.dll"), "standin_last_open_flags");
+        ASSERT_NE(nullptr, found) << "the library did not load the stand-in wpcap.dll";
+        const auto lastOpenFlags = reinterpret_cast<int (*)()>(reinterpret_cast<void (*)()>(found));
+        EXPECT_EQ(c.expected, lastOpenFlags()) << c.source;
+    }
 }
 
 TEST(HostEncodingTest, BoardDescriptionsAreLoggedInGbkBytes) {

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Windows build into a scratch prefix, builds a host program against it with
-# find_package(Ferrolink), and runs it under wine:
+# find_package(Ferrolink) at the given optimisation (-O0 or -O2), and runs it under wine:
 #   npcap-missing  wine's own wpcap.dll switched off: the host must end normally (exit 3) with
 #                  the "Npcap is not installed" text among the library's records.
 #   wine-wpcap     as root, in a network namespace of its own (so the machine's adapters stay
 #                  out of it): the host lists the namespace's devices through wine's wpcap.dll
 #                  (exit 0). Skipped (77) without root.
 set -euo pipefail
-mode=$1 build=$2 src=$3 toolchain=$4 run=$5
-work=$build/host-check
+mode=$1 opt=$2 build=$3 src=$4 toolchain=$5 run=$6
+work=$build/host-check-$mode$opt
 prefix=$work/prefix
 
 if [ "$mode" = wine-wpcap ] && { [ "$(id -u)" -ne 0 ] || ! unshare -n true 2>/dev/null; }; then
@@ -17,9 +17,11 @@ if [ "$mode" = wine-wpcap ] && { [ "$(id -u)" -ne 0 ] || ! unshare -n true 2>/de
 fi
 
 deps=$(sed -n 's/^FERROLINK_WINDOWS_DEPS:PATH=//p' "$build/CMakeCache.txt")
+rm -rf "$work"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-  -DFERROLINK_WINDOWS_DEPS="$deps" -DFerrolink_DIR="$prefix/lib/cmake/Ferrolink" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  -DFERROLINK_WINDOWS_DEPS="$deps" -DFerrolink_DIR="$prefix/lib/cmake/Ferrolink" \
+  -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="$opt" >/dev/null
 cmake --build "$work/build" >/dev/null
 # Beside ferrolink.dll and the DLLs the package ships, as a host would be deployed.
 cp "$work/build/host.exe" "$prefix/bin/"

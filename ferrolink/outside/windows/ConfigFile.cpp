@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -48,6 +50,16 @@ public:
 private:
     HANDLE m_handle;
 };
+
+// An antivirus scanner or an indexer may hold the file for a moment without sharing it: the
+// replacement is tried again for about a second before it counts as failed.
+constexpr int ReplaceAttempts = 10;
+constexpr DWORD ReplaceRetryMilliseconds = 100;
+
+bool MayPassSoon(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_ACCESS_DENIED;
+}
 
 bool WriteAll(HANDLE file, const std::string& text) {
     std::size_t done = 0;
@@ -96,14 +108,24 @@ std::string CConfigFile::Environment(const char* name) {
     return value && *value ? fs::path(value).u8string() : std::string();
 }
 
+// A process started without APPDATA (a service, a scheduled task, a parent that cleared the
+// environment) asks the shell for the same folder.
 std::string CConfigFile::DefaultPath() {
-    const std::string appData = Environment("APPDATA");
+    std::string appData = Environment("APPDATA");
+    if (appData.empty()) {
+        PWSTR folder = nullptr;
+        if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_DONT_VERIFY, nullptr,
+                                             &folder)) &&
+            folder != nullptr)
+            appData = fs::path(folder).u8string();
+        ::CoTaskMemFree(folder);
+    }
     if (appData.empty()) return {};
     return appData + "\\ferrolink\\network.ini";
 }
 
 const char* CConfigFile::DefaultPathSources() {
-    return "neither FERROLINK_CONFIG nor APPDATA";
+    return "neither FERROLINK_CONFIG nor APPDATA nor the shell's Roaming AppData folder";
 }
 
 bool CConfigFile::ReadText(const std::string& path, std::string& text, std::string& why) {
@@ -192,12 +214,19 @@ bool CConfigFile::Replace(const std::string& path, const std::string& text) {
         ::DeleteFileW(temporary.c_str());
         return false;
     }
-    if (!::MoveFileExW(temporary.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    for (int attempt = 1;; ++attempt) {
+        if (::MoveFileExW(temporary.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = ::GetLastError();
+        if (attempt < ReplaceAttempts && MayPassSoon(error)) {
+            ::Sleep(ReplaceRetryMilliseconds);
+            continue;
+        }
         FLK_LOG(2) << "configuration file cannot be replaced: " << path << ": "
-                   << SystemMessage(::GetLastError());
+                   << SystemMessage(error)
+                   << (attempt > 1 ? " (tried " + std::to_string(attempt) + " times)" : "");
         ::DeleteFileW(temporary.c_str());
         return false;
     }
-    return true;
 }

@@ -139,6 +139,12 @@ void pcap_close(pcap_t* p) {
 
 pcap_t* pcap_open(const char* source, int snaplen, int flags, int read_timeout,
                   struct pcap_rmtauth* auth, char* errbuf) {
+    // A reply is small and awaited: the driver is to hand each frame over as it arrives, not when
+    // its copy threshold fills or the read time-out passes (Npcap's minimum-to-copy of 0).
+    // Capture files have no driver.
+    const std::size_t filePrefix = std::strlen(PCAP_SRC_FILE_PREFIX);
+    if (source && std::strncmp(source, PCAP_SRC_FILE_PREFIX, filePrefix) != 0)
+        flags |= PCAP_OPENFLAG_MAX_RESPONSIVENESS;
     if (auto fn = FLK_WPCAP(pcap_open))
         return fn(source, snaplen, flags, read_timeout, reinterpret_cast<::pcap_rmtauth*>(auth),
                   errbuf);

@@ -9,6 +9,7 @@
 #include <pcap/pcap.h>
 
 #include <ferrolink/adapter/FindAllDevice.h>
+#include <ferrolink/outside/CustomBoostLog.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 
 int main() {

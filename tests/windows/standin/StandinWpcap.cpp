@@ -1,5 +1,6 @@
-// A wpcap.dll of our own for the tests: the send queue as WinPcap defines it, and a transmission
-// that sends nothing and says so. Placed beside the test programs, it is what the library loads.
+// A wpcap.dll of our own for the tests: the send queue as WinPcap defines it, a transmission
+// that sends nothing and says so, and an open that finds no device but remembers the flags it was
+// given (standin_last_open_flags). Placed beside the test programs, it is what the library loads.
 #include <pcap/pcap.h>
 
 #include <cstdlib>
@@ -11,9 +12,22 @@ struct SDeadHandle {
     char errbuf[PCAP_ERRBUF_SIZE];
 };
 
+int lastOpenFlags = -1;
+
 }  // namespace
 
 extern "C" {
+
+// Like an open of a device that is not there (the stand-in has none), after noting the flags.
+pcap_t* pcap_open(const char*, int, int flags, int, struct pcap_rmtauth*, char* errbuf) {
+    lastOpenFlags = flags;
+    if (errbuf) std::strcpy(errbuf, "the stand-in opens no device");
+    return nullptr;
+}
+
+__declspec(dllexport) int standin_last_open_flags() {
+    return lastOpenFlags;
+}
 
 pcap_t* pcap_open_dead(int, int) {
     return reinterpret_cast<pcap_t*>(new SDeadHandle{});
