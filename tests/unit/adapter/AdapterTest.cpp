@@ -19,6 +19,7 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <cstdio>
 #include <string>
 
 #include <ferrolink/adapter/FindAllDevice_Internal.h>
@@ -251,7 +252,9 @@ TEST(PCapOpenCapFileTest, FileOpensAgainAfterCloseAndNeverLeaksItsHandle) {
 
 TEST(PCapOpenNetworkTest, ClosedObjectFreesItsLockAndAnUnknownDeviceIsNotRemembered) {
     // Settings from a place without a file: the defaults, whatever the user stored.
-    SScopedEnv none("FERROLINK_CONFIG", ::testing::TempDir() + "flk-none/network.ini");
+    const std::string nonePath = ::testing::TempDir() + "flk-none/network.ini";
+    std::remove(nonePath.c_str());  // an earlier run's file would not be "none"
+    SScopedEnv none("FERROLINK_CONFIG", nonePath);
     CLogCapture log;
     CPCapOpen_Network_Internal net;
     CCustomMutex& mutex = CPCapOpen_NetworkProbe::Mutex(net);
