@@ -1,18 +1,22 @@
 #include <ferrolink/adapter/FindAllDevice_Internal.h>
 
+#include <pcap/pcap.h>
+
 #include <cinttypes>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include <ferrolink/adapter/NpfPacketHelper.h>
 #include <ferrolink/outside/AdapterInfo.h>
 #include <ferrolink/outside/CustomBoostLog.h>
-#include <ferrolink/platform/PcapExtensions.h>
+#include <ferrolink/platform/Adapters.h>
 
 namespace ferrolink::core {
 
@@ -35,27 +39,60 @@ unsigned char* PutField(unsigned char* at, const char* text) {
     return at + sizeof length + length;
 }
 
-}  // namespace
+char* CopyText(const std::string& prefix, const std::string& text) {
+    auto* copy = static_cast<char*>(std::malloc(prefix.size() + text.size() + 1));
+    if (!copy) throw std::bad_alloc();
+    std::memcpy(copy, prefix.data(), prefix.size());
+    std::memcpy(copy + prefix.size(), text.c_str(), text.size() + 1);
+    return copy;
+}
 
-CFindAllDevice_Internal::~CFindAllDevice_Internal() {
-    if (m_deviceList) {
-        flk::pcap_freealldevs(m_deviceList);
-        m_deviceList = nullptr;
+void FreeList(pcap_if* device) {
+    while (device) {
+        pcap_if* next = device->next;
+        std::free(device->name);
+        std::free(device->description);
+        std::free(device);
+        device = next;
     }
 }
 
+}  // namespace
+
+CFindAllDevice_Internal::~CFindAllDevice_Internal() {
+    FreeList(m_deviceList);
+    m_deviceList = nullptr;
+}
+
+// The capture library's entries, made here from the Ethernet adapters (the board answers on no
+// other), each named as a capture source: "rpcap://" and the driver adapter name.
 pcap_if* CFindAllDevice_Internal::FindAllDevice() {
     if (m_deviceList) return m_deviceList;
-    char errbuf[PCAP_ERRBUF_SIZE] = "";
-    if (flk::pcap_findalldevs_ex(flk::PCAP_SRC_IF_PREFIX, nullptr, &m_deviceList, errbuf) == -1) {
-        m_deviceList = nullptr;
-        FLK_LOG(2) << "Error in pcap_findalldevs_ex: " << errbuf;
+    std::vector<flk::SAdapter> adapters;
+    if (const flk::SSystemError error = flk::CAdapters::List(adapters)) {
+        FLK_LOG(2) << "Error in pcap_findalldevs_ex: " << error.text;
         return nullptr;
     }
-    if (!m_deviceList) {
+    pcap_if* head = nullptr;
+    pcap_if** tail = &head;
+    try {
+        for (const flk::SAdapter& a : adapters) {
+            if (!a.ethernet) continue;
+            *tail = static_cast<pcap_if*>(std::calloc(1, sizeof(pcap_if)));
+            if (!*tail) throw std::bad_alloc();
+            (*tail)->name = CopyText("rpcap://", a.name);
+            if (!a.description.empty()) (*tail)->description = CopyText("", a.description);
+            tail = &(*tail)->next;
+        }
+    } catch (...) {
+        FreeList(head);
+        throw;
+    }
+    if (!head) {
         FLK_LOG(2) << "find all device failure.";
         return nullptr;
     }
+    m_deviceList = head;
     return m_deviceList;
 }
 

@@ -10,7 +10,6 @@ struct pcap_if;
 
 namespace ferrolink::core {
 
-
 class CFindAllDevice_Internal {
 public:
     CFindAllDevice_Internal() = default;
@@ -30,8 +29,7 @@ private:
     void PrintAllDevice();
 
 protected:
-    // Released with ferrolink::platform::pcap_freealldevs: every entry and field in its own
-    // malloc block, as that list is made.
+    // Every entry and text in its own malloc block; entries carry no addresses.
     pcap_if* m_deviceList = nullptr;
 };
 

@@ -2,14 +2,11 @@
 
 #include <pcap/pcap.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 
 #include <ferrolink/outside/CustomBoostLog.h>
-#include <ferrolink/outside/StringUtils.h>
-#include <ferrolink/platform/PacketDriver.h>
+#include <ferrolink/platform/Adapters.h>
 
 namespace ferrolink::core {
 
@@ -19,36 +16,28 @@ namespace {
 
 constexpr std::uint64_t GigabitPerSecond = 1000000000ull;
 constexpr std::size_t DevicePrefixLength = 8;  // "rpcap://"
-constexpr std::size_t MacLength = 6;
 
-// Null on failure, with the reason in the last error. An object without a valid handle counts as
-// a failure too, and is released here so the caller has nothing to close.
-flk::ADAPTER* OpenAdapter(const std::string& name) {
-    flk::ADAPTER* adapter = flk::PacketOpenAdapter(name.c_str());
-    if (adapter && adapter->hFile == flk::INVALID_ADAPTER_FILE) {
-        flk::PacketCloseAdapter(adapter);
-        return nullptr;
+// The adapter's facts, or false with the open failure logged as the driver's callers log it.
+bool Query(const std::string& name, flk::SAdapter& adapter) {
+    if (const flk::SSystemError error = flk::CAdapters::Query(name, adapter)) {
+        FLK_LOG(2) << "Unable to open the adapter, Error Code : 0x" << std::hex << error.code;
+        return false;
     }
-    return adapter;
+    return true;
 }
 
 }  // namespace
 
 bool CNpfPacketHelper::AdapterNameList_Get(std::vector<std::string>& names) {
-    unsigned long size = 0;
-    flk::PacketGetAdapterNames(nullptr, &size);  // only asks for the size
-    ++size;
-    std::vector<char> buffer(size, '\0');
-    if (!flk::PacketGetAdapterNames(buffer.data(), &size)) {
+    std::vector<flk::SAdapter> adapters;
+    if (flk::CAdapters::List(adapters)) {
         std::cout << "Unable to retrieve the list of the adapters!\n";
         return false;
     }
-    const std::string text(buffer.data(), std::min<std::size_t>(size, buffer.size()));
-    StringUtils::Split(text, std::string("\0\0", 2), names, false, true);
-    if (!names.empty()) {
-        const std::string nameBlock = names.front();
-        StringUtils::Split(nameBlock, std::string("\0", 1), names, false, true);
-    }
+    // The board answers Ethernet frames only; the driver lists no other adapter.
+    names.clear();
+    for (const flk::SAdapter& a : adapters)
+        if (a.ethernet) names.push_back(a.name);
     return !names.empty();
 }
 
@@ -58,26 +47,20 @@ bool CNpfPacketHelper::GB_AdapterName_Get(std::string& name) {
         FLK_LOG(2) << "failure";
         return false;
     }
-    const std::string* gigabit = nullptr;
     for (const auto& candidate : names) {
-        flk::ADAPTER* adapter = OpenAdapter(candidate);
-        if (!adapter) {
+        flk::SAdapter adapter;
+        if (const flk::SSystemError error = flk::CAdapters::Query(candidate, adapter)) {
             char line[80];
             std::snprintf(line, sizeof line, "Unable to open the adapter, Error Code : %lx\n",
-                          flk::GetLastError());
+                          error.code);
             std::cout << line;
             continue;
         }
-        flk::NetType type{};
-        const bool fast =
-            flk::PacketGetNetType(adapter, &type) && type.LinkSpeed >= GigabitPerSecond;
-        flk::PacketCloseAdapter(adapter);
-        if (fast) {
-            gigabit = &candidate;
+        if (adapter.linkSpeed >= GigabitPerSecond) {
+            name = candidate;
             break;
         }
     }
-    if (gigabit) name = *gigabit;
     return !name.empty();
 }
 
@@ -97,44 +80,22 @@ bool CNpfPacketHelper::Device_2_MacAddress(void* device, std::vector<unsigned ch
 
 bool CNpfPacketHelper::AdapterName_2_MacAddress(std::string name, std::vector<unsigned char>& mac) {
     mac.clear();
-    flk::ADAPTER* adapter = OpenAdapter(name);
-    if (!adapter) {
-        FLK_LOG(2) << "Unable to open the adapter, Error Code : 0x" << std::hex
-                   << flk::GetLastError();
-        return false;
-    }
-    auto* request = static_cast<flk::PACKET_OID_DATA*>(
-        std::calloc(1, sizeof(flk::PACKET_OID_DATA) + MacLength));
-    if (!request) {
-        FLK_LOG(2) << "failure";
-        flk::PacketCloseAdapter(adapter);
-        return false;
-    }
-    request->Oid = flk::OID_802_3_CURRENT_ADDRESS;
-    request->Length = MacLength;
-    if (flk::PacketRequest(adapter, false, request)) {
-        const unsigned char* bytes = request->Data;
-        mac.assign(bytes, bytes + MacLength);
-    } else {
+    flk::SAdapter adapter;
+    if (!Query(name, adapter)) return false;
+    if (!adapter.hasMac) {
         FLK_LOG(2) << "error retrieving the MAC address of the adapter!";
+        return false;
     }
-    std::free(request);
-    flk::PacketCloseAdapter(adapter);
-    return mac.size() == MacLength;
+    mac.assign(adapter.mac, adapter.mac + sizeof adapter.mac);
+    return true;
 }
 
+// A link that is down, or that does not tell its speed, has the speed 0: asked, not refused.
 bool CNpfPacketHelper::AdapterName_2_LinkSpeed(std::string name, std::uint64_t& speed) {
-    flk::ADAPTER* adapter = OpenAdapter(name);
-    if (!adapter) {
-        FLK_LOG(2) << "Unable to open the adapter, Error Code : 0x" << std::hex
-                   << flk::GetLastError();
-        return false;
-    }
-    flk::NetType type{};
-    const bool read = flk::PacketGetNetType(adapter, &type);
-    if (read) speed = type.LinkSpeed;
-    flk::PacketCloseAdapter(adapter);
-    return read;
+    flk::SAdapter adapter;
+    if (!Query(name, adapter)) return false;
+    speed = adapter.linkSpeed;
+    return true;
 }
 
 bool CNpfPacketHelper::DeviceName_2_AdapterName(const char* deviceName, std::string& adapterName) {

@@ -1,7 +1,7 @@
-// Adapter facts that the capture library does not give, asked of the packet driver: the driver's
-// adapter names, one adapter's MAC address and link speed, and the first gigabit adapter. Used by
-// the device listing, the adapter selection and the board detection. Static operations only;
-// every query opens its own adapter object and closes it before returning.
+// Adapter facts that the capture library does not give, asked of the platform's adapters: the
+// driver adapter names (the Ethernet adapters), one adapter's MAC address and link speed, and the
+// first gigabit adapter. Used by the device listing, the adapter selection and the board
+// detection. Static operations only; no state survives a call.
 #pragma once
 
 #include <cstdint>

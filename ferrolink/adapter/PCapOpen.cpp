@@ -1,6 +1,6 @@
 #include <ferrolink/adapter/PCapOpen.h>
 
-#include <ferrolink/platform/PcapTimedRead.h>
+#include <ferrolink/platform/Link.h>
 
 namespace ferrolink::core {
 
@@ -13,12 +13,14 @@ CPCapOpen::~CPCapOpen() {
 
 bool CPCapOpen::ClosePCap() {
     if (m_handle != nullptr) {
-        ferrolink::platform::pcap_close(m_handle);
+        ferrolink::platform::CLink::Close(m_handle);
         m_handle = nullptr;
     }
     return true;
 }
 
-bool CPCapOpen::OpenPCap() { return false; }
+bool CPCapOpen::OpenPCap() {
+    return false;
+}
 
 }  // namespace ferrolink::core

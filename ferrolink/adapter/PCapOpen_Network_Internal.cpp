@@ -1,9 +1,5 @@
 #include <ferrolink/adapter/PCapOpen_Network_Internal.h>
 
-#ifndef _WIN32
-#include <netinet/in.h>  // sockaddr_in; on Windows pcap.h brings it with winsock2.h
-#endif
-
 #include <cstring>
 
 #include <ferrolink/adapter/FindAllDevice.h>
@@ -14,8 +10,7 @@
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
 #include <ferrolink/outside/WaitReleaseMutex.h>
 #include <ferrolink/outside/WaitSupport.h>
-#include <ferrolink/platform/PcapExtensions.h>
-#include <ferrolink/platform/PcapTimedRead.h>
+#include <ferrolink/platform/Link.h>
 #include <ferrolink/platform/TickCount.h>
 #include <ferrolink/protocol/ConstValue.h>
 
@@ -31,7 +26,8 @@ constexpr unsigned int kCloseWaitMs = 10000;
 constexpr unsigned int kListenMs = 1000;
 constexpr int kReadTimeoutMs = 10;
 constexpr const char* kCustomFilter = "ether dst 7B:23:FC:98:10:99";
-constexpr std::size_t kDevicePrefixLength = 8;  // "rpcap://"
+constexpr const char* kDevicePrefix = "rpcap://";
+constexpr std::size_t kDevicePrefixLength = 8;
 }  // namespace
 
 CPCapOpen_Network_Internal::CPCapOpen_Network_Internal() : m_deviceName(new std::string()) {}
@@ -69,7 +65,9 @@ pcap* CPCapOpen_Network_Internal::Handle_Lock(unsigned int milliseconds, const b
     return nullptr;
 }
 
-void CPCapOpen_Network_Internal::Handle_UnLock() { m_mutex.ReleaseOne(); }
+void CPCapOpen_Network_Internal::Handle_UnLock() {
+    m_mutex.ReleaseOne();
+}
 
 bool CPCapOpen_Network_Internal::Close(unsigned int milliseconds, const bool* abortFlag) {
     if (GetPCapHandle(kCloseCheckWaitMs, nullptr) == nullptr) return true;
@@ -102,8 +100,8 @@ bool CPCapOpen_Network_Internal::ClosePCapHandle_Static(pcap* handle) {
         FLK_LOG(2) << "failure";
         return false;
     }
-    flk::pcap_breakloop(handle);
-    flk::pcap_close(handle);
+    flk::CLink::Break(handle);
+    flk::CLink::Close(handle);
     return true;
 }
 
@@ -117,10 +115,20 @@ pcap* CPCapOpen_Network_Internal::OpenPCapHandle_Static(const char* deviceName) 
         FLK_LOG(2) << "failure";
         return nullptr;
     }
-    char errbuf[PCAP_ERRBUF_SIZE] = "";
-    pcap* handle = flk::pcap_open(deviceName, CConstValue::GetFrameMaximumSize(),
-                                  flk::PCAP_OPENFLAG_PROMISCUOUS, kReadTimeoutMs, nullptr, errbuf);
+    // Listed devices carry the capture source prefix; a bare adapter name is taken as it is.
+    const bool prefixed = std::strncmp(deviceName, kDevicePrefix, kDevicePrefixLength) == 0;
+    flk::SLinkOptions options;
+    options.snapLength = CConstValue::GetFrameMaximumSize();
+    options.promiscuous = true;
+    options.readTimeoutMs = kReadTimeoutMs;
+    options.immediate = true;  // a reply must not wait for the read time-out
+    std::string error;
+    pcap* handle =
+        flk::CLink::OpenLive(deviceName + (prefixed ? kDevicePrefixLength : 0), options, error);
     if (handle == nullptr) {
+        // Only a capture library that is missing altogether is worth the host's attention here.
+        std::string why;
+        if (!flk::CLink::Available(why)) FLK_LOG(2) << why;
         FLK_LOG(2) << "open adaptor failure. Name = " << deviceName;
         return nullptr;
     }
@@ -307,7 +315,7 @@ bool CPCapOpen_Network_Internal::ExistPacket_Board2PC(pcap* handle, unsigned int
         if (static_cast<std::uint32_t>(flk::GetTickCount() - start) >= milliseconds) return false;
         struct pcap_pkthdr* header = nullptr;
         const u_char* data = nullptr;
-        const int result = flk::pcap_next_ex(handle, &header, &data);
+        const int result = flk::CLink::ReadOne(handle, &header, &data);
         if (result < 0) return false;
         if (result == 0 || header == nullptr || data == nullptr) continue;
         if (header->caplen < 12) continue;
@@ -319,7 +327,8 @@ bool CPCapOpen_Network_Internal::ExistPacket_Board2PC(pcap* handle, unsigned int
 bool CPCapOpen_Network_Internal::IsMatchBoardMac(const unsigned char* sourceMac) {
     if (sourceMac == nullptr) return false;
     const ESoftwareMacMode mode = OC_NetworkCommon.SoftwareMac_Mode_Get();
-    if (mode != SoftwareMacMode_AnyFirstByte && mode != SoftwareMacMode_FixedFirstByte) return false;
+    if (mode != SoftwareMacMode_AnyFirstByte && mode != SoftwareMacMode_FixedFirstByte)
+        return false;
     if (std::memcmp(sourceMac + 1, CConstValue::BoardMac_Get() + 1, 5) != 0) return false;
     if (mode == SoftwareMacMode_FixedFirstByte &&
         sourceMac[0] != CSerialize_NetworkCommon::Address_Enum_2_Value(
@@ -352,9 +361,12 @@ bool CPCapOpen_Network_Internal::SetCustomFilter(pcap_if* device, pcap* handle) 
     }
     bpf_u_int32 netmask = 0xFFFFFF;
     if (device->addresses != nullptr && device->addresses->netmask != nullptr) {
-        sockaddr_in mask;
-        std::memcpy(&mask, device->addresses->netmask, sizeof mask);
-        netmask = mask.sin_addr.s_addr;
+        // An IPv4 address word follows the family and the port in the netmask's sockaddr_in.
+        constexpr std::size_t kAddressOffset = 4;
+        std::memcpy(
+            &netmask,
+            reinterpret_cast<const unsigned char*>(device->addresses->netmask) + kAddressOffset,
+            sizeof netmask);
     }
     bpf_program program{};
     if (pcap_compile(handle, &program, kCustomFilter, 1, netmask) < 0) {

@@ -10,7 +10,7 @@
 #include <ferrolink/adapter/PCapOpen_CapFile.h>
 #include <ferrolink/adapter/PCapOpen_Network_Internal.h>
 #include <ferrolink/api/ApiSupport.h>
-#include <ferrolink/platform/PcapTimedRead.h>
+#include <ferrolink/platform/Link.h>
 #include <ferrolink/receive/ReceiveWPCapPacket.h>
 
 namespace core = ferrolink::core;
@@ -87,14 +87,15 @@ FLK_API flk_status FLK_CALL flk_device_list_select(flk_device_list* list, char* 
     });
 }
 
-FLK_API flk_status FLK_CALL flk_npf_adapter_names(char* names, int32_t capacity, int32_t* length) {
+FLK_API flk_status FLK_CALL flk_npf_adapter_name(int32_t index, char* name, int32_t capacity,
+                                                 int32_t* length) {
+    if (index < 0) return FLK_INVALID_ARGUMENT;
     return Guard([&] {
         std::vector<std::string> list;
-        if (!core::CNpfPacketHelper::AdapterNameList_Get(list)) return FLK_NOT_FOUND;
-        std::string joined;
-        for (const std::string& n : list) joined.append(n).push_back('\0');
-        // CopyText adds the final zero: the list ends with an empty name.
-        return CopyText(joined, names, capacity, length);
+        if (!core::CNpfPacketHelper::AdapterNameList_Get(list) ||
+            static_cast<std::size_t>(index) >= list.size())
+            return FLK_NOT_FOUND;
+        return CopyText(list[static_cast<std::size_t>(index)], name, capacity, length);
     });
 }
 FLK_API flk_status FLK_CALL flk_npf_gigabit_adapter_name(char* name, int32_t capacity,
@@ -164,7 +165,7 @@ FLK_API flk_status FLK_CALL flk_capfile_open(const char* source, void** pcap_han
     });
 }
 FLK_API void FLK_CALL flk_pcap_close(void* pcap_handle) {
-    if (pcap_handle != nullptr) ferrolink::platform::pcap_close(static_cast<pcap_t*>(pcap_handle));
+    ferrolink::platform::CLink::Close(static_cast<pcap_t*>(pcap_handle));
 }
 
 FLK_API flk_network* FLK_CALL flk_network_create(void) {

@@ -267,8 +267,10 @@ FLK_API int32_t FLK_CALL flk_device_list_adaptor_info(flk_device_list* list, uin
 FLK_API flk_status FLK_CALL flk_device_list_select(flk_device_list* list, char* name,
                                                    int32_t capacity, int32_t* length);
 
-/* Packet-driver queries. Name lists are NUL-separated, ending with an empty name. */
-FLK_API flk_status FLK_CALL flk_npf_adapter_names(char* names, int32_t capacity, int32_t* length);
+/* Packet-driver queries. The driver adapter names, one per call: index 0 first, FLK_NOT_FOUND
+ * past the last (the list is read anew at every call). */
+FLK_API flk_status FLK_CALL flk_npf_adapter_name(int32_t index, char* name, int32_t capacity,
+                                                 int32_t* length);
 FLK_API flk_status FLK_CALL flk_npf_gigabit_adapter_name(char* name, int32_t capacity,
                                                          int32_t* length);
 /* `device` is a pcap_if_t* of a device list. `mac` receives 6 bytes. */

@@ -8,8 +8,6 @@
 
 #include <cstdint>
 
-#include <ferrolink/FerrolinkExport.h>
-
 namespace ferrolink::platform {
 
 // The record header as it lies in the queue. Not pcap_pkthdr: that one is 24 bytes on Linux.
@@ -26,22 +24,18 @@ static_assert(sizeof(SSendQueueRecordHeader) == SENDQUEUE_RECORD_HEADER_SIZE,
               "the record header must keep the Windows layout");
 
 #ifdef _WIN32
-// The capture library's own queue: wpcap.dll allocates, fills and transmits it; callers may fill
-// buffer directly (maxlen, len and buffer are the whole structure).
+// The capture library's own queue: wpcap.dll allocates and transmits it; callers fill buffer
+// directly (maxlen, len and buffer are the whole structure).
 using pcap_send_queue = ::pcap_send_queue;
 
 // A queue with memsize bytes of room (0 gives a valid empty queue), or null when out of memory.
-FERROLINK_API pcap_send_queue* pcap_sendqueue_alloc(u_int memsize);
+pcap_send_queue* pcap_sendqueue_alloc(u_int memsize);
 // Releases the queue and its buffer; null is allowed.
-FERROLINK_API void pcap_sendqueue_destroy(pcap_send_queue* queue);
-// Appends one record: header from pkt_header, then caplen bytes of pkt_data. 0 when appended, -1
-// when it does not fit (the queue is unchanged).
-FERROLINK_API int pcap_sendqueue_queue(pcap_send_queue* queue, const struct pcap_pkthdr* pkt_header,
-                                       const u_char* pkt_data);
+void pcap_sendqueue_destroy(pcap_send_queue* queue);
 // Sends every record, in order and back to back, and returns the bytes of the queue sent (record
 // headers included), so a complete transmission returns queue->len. A short result means a record
 // could not be sent: the reason is then in pcap_geterr(p).
-FERROLINK_API u_int pcap_sendqueue_transmit(pcap_t* p, pcap_send_queue* queue, int sync);
+u_int pcap_sendqueue_transmit(pcap_t* p, pcap_send_queue* queue, int sync);
 #endif
 
 }  // namespace ferrolink::platform

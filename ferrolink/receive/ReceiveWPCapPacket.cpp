@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include <ferrolink/outside/CustomBoostLog.h>
-#include <ferrolink/platform/PcapTimedRead.h>
+#include <ferrolink/platform/Link.h>
 #include <ferrolink/platform/TickCount.h>
 #include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/ConstValue.h>
@@ -55,7 +55,7 @@ void CReceiveWPCapPacket::Setup(ECaptureMode mode, void* pcapHandle, ReceiveCall
 void CReceiveWPCapPacket::Stop() {
     PellBaseThread::Stop();
     if (void* handle = m_pcapHandle.exchange(nullptr)) {
-        ferrolink::platform::pcap_breakloop(static_cast<pcap_t*>(handle));
+        ferrolink::platform::CLink::Break(static_cast<pcap_t*>(handle));
     }
 }
 
@@ -68,7 +68,9 @@ bool CReceiveWPCapPacket::Prepare() {
     return true;
 }
 
-void CReceiveWPCapPacket::Finally() { PellBaseThread::Finally(); }
+void CReceiveWPCapPacket::Finally() {
+    PellBaseThread::Finally();
+}
 
 bool CReceiveWPCapPacket::Initialize() {
     m_processState = ProcessState_Process;
@@ -89,7 +91,7 @@ bool CReceiveWPCapPacket::Process() {
         FLK_LOG(2) << "failure";
         return false;
     }
-    const int result = ferrolink::platform::pcap_dispatch(
+    const int result = ferrolink::platform::CLink::ReadBatch(
         handle, kDispatchBatch, &ReceivePacketHandler, reinterpret_cast<u_char*>(this));
     if (result >= 0) return true;
     if (result == PCAP_ERROR_BREAK) {

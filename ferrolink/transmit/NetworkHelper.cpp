@@ -9,7 +9,7 @@
 #include <string>
 
 #include <ferrolink/outside/CustomBoostLog.h>
-#include <ferrolink/platform/PcapTimedRead.h>
+#include <ferrolink/platform/Link.h>
 #include <ferrolink/platform/TickCount.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/PacketDataWrapper.h>
@@ -91,7 +91,7 @@ bool CNetworkHelper::Detect_ReplyPacket(void* pcapHandle, int timeoutMs) {
             return false;
         struct pcap_pkthdr* header = nullptr;
         const u_char* data = nullptr;
-        const int result = ferrolink::platform::pcap_next_ex(handle, &header, &data);
+        const int result = ferrolink::platform::CLink::ReadOne(handle, &header, &data);
         if (result < 0) return false;
         if (result == 0 || header == nullptr || data == nullptr) continue;
         if (header->caplen >= 12 && CConstValue::IsPcMac(data) && IsBoardMac(data + 6)) return true;

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include <ferrolink/platform/PcapTimedRead.h>
+#include <ferrolink/platform/Link.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/receive/ReceiveWPCapPacket.h>
@@ -76,16 +76,16 @@ TEST_F(SendReceiveNetTest, ReceiverStopsReadsTimeOutReadOnAfterABreakAndEndWhenT
         const u_char* data = nullptr;
         for (bool dispatch : {false, true}) {
             const auto start = Clock::now();
-            EXPECT_EQ(0, dispatch ? flk::pcap_dispatch(p.get(), 100, Ignore, nullptr)
-                                  : flk::pcap_next_ex(p.get(), &header, &data));
+            EXPECT_EQ(0, dispatch ? flk::CLink::ReadBatch(p.get(), 100, Ignore, nullptr)
+                                  : flk::CLink::ReadOne(p.get(), &header, &data));
             const auto waited = Clock::now() - start;
             EXPECT_GE(waited, milliseconds(timeoutMs * 9 / 10)) << "must wait, not spin";
             EXPECT_LT(waited, milliseconds(timeoutMs + 490));
         }
         // libpcap's own flag outlives a break reported on a silent link; the frame that later
         // clears it must still be handed out, not turned into a second break.
-        flk::pcap_breakloop(p.get());
-        ASSERT_EQ(PCAP_ERROR_BREAK, flk::pcap_next_ex(p.get(), &header, &data));
+        flk::CLink::Break(p.get());
+        ASSERT_EQ(PCAP_ERROR_BREAK, flk::CLink::ReadOne(p.get(), &header, &data));
         ASSERT_EQ(0, pcap_sendpacket(out.get(), frame.data(), static_cast<int>(frame.size())));
         EXPECT_EQ(std::vector<Frame>{frame},
                   CVethRig::Read(p.get(), milliseconds(ours ? 1500 : 300)));
@@ -95,7 +95,7 @@ TEST_F(SendReceiveNetTest, ReceiverStopsReadsTimeOutReadOnAfterABreakAndEndWhenT
                                  m_rig->Interface(ESide::A)));
         int result = 0;
         for (const auto end = Clock::now() + milliseconds(3000); !result && Clock::now() < end;)
-            result = flk::pcap_dispatch(p.get(), 100, Ignore, nullptr);
+            result = flk::CLink::ReadBatch(p.get(), 100, Ignore, nullptr);
         EXPECT_EQ(PCAP_ERROR, result);
         EXPECT_NE(std::string::npos, std::string(pcap_geterr(p.get())).find("disappeared"));
         // A bulk send on it sends nothing and logs why.
@@ -149,7 +149,7 @@ TEST_F(SendReceiveNetTest, SingleFramesReplyDetectionAndABulkJobWholeThroughAFul
                          }
                          return p;
                      }),
-        &flk::pcap_close);
+        &flk::CLink::Close);
     PcapHandle ours = m_rig->Open(ESide::A, true);
     PcapHandle plain = m_rig->Open(ESide::A, false);
     ASSERT_TRUE(in && ours && plain);

@@ -10,8 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include <ferrolink/platform/PcapExtensions.h>
-#include <ferrolink/platform/PcapTimedRead.h>
+#include <ferrolink/platform/Link.h>
 
 namespace flk = ferrolink::platform;
 
@@ -85,11 +84,14 @@ PcapHandle CVethRig::Open(ESide side, bool ours, int timeoutMs, std::string inte
     if (interface.empty()) interface = Interface(side);
     pcap_t* p = RunIn(side, [&] {
         char errbuf[PCAP_ERRBUF_SIZE] = "";
-        return ours ? flk::pcap_open(("rpcap://" + interface).c_str(), 1496, 1, timeoutMs, nullptr,
-                                     errbuf)
+        flk::SLinkOptions options;
+        options.snapLength = 1496;
+        options.readTimeoutMs = timeoutMs;
+        std::string error;
+        return ours ? flk::CLink::OpenLive(interface, options, error)
                     : pcap_open_live(interface.c_str(), 65536, 1, timeoutMs, errbuf);
     });
-    return PcapHandle(p, &flk::pcap_close);
+    return PcapHandle(p, &flk::CLink::Close);
 }
 
 std::vector<Frame> CVethRig::Read(pcap_t* p, std::chrono::milliseconds span) {
@@ -98,7 +100,7 @@ std::vector<Frame> CVethRig::Read(pcap_t* p, std::chrono::milliseconds span) {
          std::chrono::steady_clock::now() < end;) {
         pcap_pkthdr* h = nullptr;
         const u_char* data = nullptr;
-        if (flk::pcap_next_ex(p, &h, &data) == 1) frames.emplace_back(data, data + h->caplen);
+        if (flk::CLink::ReadOne(p, &h, &data) == 1) frames.emplace_back(data, data + h->caplen);
     }
     return frames;
 }

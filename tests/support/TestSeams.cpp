@@ -1,7 +1,7 @@
-// The switches that let tests step time, fail thread creation and fake the packet driver. They
+// The switches that let tests step time, fail thread creation and fake the adapters. They
 // live here, in what the tests link, so that the shared library gives hosts no way to reach them.
 #include <ferrolink/outside/OsThread.h>
-#include <ferrolink/platform/PacketDriverBackend.h>
+#include <ferrolink/platform/Adapters.h>
 #include <ferrolink/platform/TickCount.h>
 
 namespace ferrolink::platform {
@@ -10,8 +10,8 @@ void SetTickSourceForTesting(TickSource source) {
     detail::g_tickSource.store(source);
 }
 
-void SetPacketDriverBackendForTesting(IPacketDriverBackend* backend) {
-    detail::g_packetDriverBackend.store(backend, std::memory_order_release);
+void SetAdapterSourceForTesting(IAdapterSource* source) {
+    detail::g_adapterSource.store(source, std::memory_order_release);
 }
 
 }  // namespace ferrolink::platform

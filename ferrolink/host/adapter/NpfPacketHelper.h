@@ -18,21 +18,27 @@ public:
 
     // The driver adapter names in the driver's order; true when at least one was found.
     static bool AdapterNameList_Get(std::vector<std::string>& names) {
-        std::string list;
-        if (!Text(&flk_npf_adapter_names, list)) return false;
-        for (std::size_t at = 0; at < list.size();) {
-            const std::size_t end = list.find('\0', at);
-            if (end == at || end == std::string::npos) break;
-            names.push_back(list.substr(at, end - at));
-            at = end + 1;
+        std::vector<std::string> found;
+        for (std::int32_t index = 0;; ++index) {
+            std::string name;
+            const flk_status status = Text(
+                [index](char* text, std::int32_t capacity, std::int32_t* length) {
+                    return flk_npf_adapter_name(index, text, capacity, length);
+                },
+                name);
+            if (status == FLK_NOT_FOUND) break;
+            if (status != FLK_OK) return false;
+            found.push_back(name);
         }
-        return !names.empty();
+        if (found.empty()) return false;
+        names = found;
+        return true;
     }
     // The first adapter, in the driver's order, at 1 Gbit/s or faster; true when `name` is not
     // empty afterwards (it keeps the caller's value when no adapter qualifies).
     static bool GB_AdapterName_Get(std::string& name) {
         std::string found;
-        if (Text(&flk_npf_gigabit_adapter_name, found) && !found.empty()) name = found;
+        if (Text(&flk_npf_gigabit_adapter_name, found) == FLK_OK && !found.empty()) name = found;
         return !name.empty();
     }
     // `device` is a capture-library device entry (pcap_if) named "rpcap://" + driver name.
@@ -77,9 +83,9 @@ public:
     }
 
 private:
-    using TextQuery = flk_status(FLK_CALL*)(char*, std::int32_t, std::int32_t*);
-
-    static bool Text(TextQuery query, std::string& out) {
+    // A text of the library's, asked again with room for it when the first buffer is too small.
+    template <typename Query>
+    static flk_status Text(Query query, std::string& out) {
         std::string text(1024, '\0');
         std::int32_t length = 0;
         flk_status status = query(&text[0], static_cast<std::int32_t>(text.size()), &length);
@@ -87,8 +93,7 @@ private:
             text.assign(static_cast<std::size_t>(length) + 1, '\0');
             status = query(&text[0], static_cast<std::int32_t>(text.size()), &length);
         }
-        if (status != FLK_OK) return false;
-        out.assign(text.data(), static_cast<std::size_t>(length));
-        return true;
+        if (status == FLK_OK) out.assign(text.data(), static_cast<std::size_t>(length));
+        return status;
     }
 };

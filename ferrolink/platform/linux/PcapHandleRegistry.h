@@ -1,7 +1,7 @@
-// What the timed reads remember per live capture handle: the read time-out the handle was opened
+// What the link's reads remember per live capture handle: the read time-out the handle was opened
 // with, a break request, and the lock that lets one reader at a time wait on the handle.
-// pcap_open registers the handles it opens, pcap_close forgets them; the reads and
-// pcap_breakloop create a default entry for handles the host opened with plain libpcap.
+// CLink::OpenLive registers the handles it opens, CLink::Close forgets them; the reads and the
+// break create a default entry for handles the host opened with plain libpcap.
 #pragma once
 
 #include <pcap/pcap.h>
@@ -20,7 +20,7 @@ struct SPcapHandleState {
     // Held from the readiness check to the end of the read: a frame seen by one reader must not
     // be taken by another before the first reads, or libpcap would block the first one.
     std::mutex m_readMutex;
-    // Set by ferrolink::platform::pcap_breakloop, taken by the next read, which returns -2.
+    // Set by CLink::Break, taken by the next read, which returns -2.
     std::atomic<bool> m_breakRequested{false};
     // Guarded by m_readMutex. A break was reported without libpcap's own flag being taken, so
     // the -2 that libpcap returns at the next frame is a leftover, not a new request.

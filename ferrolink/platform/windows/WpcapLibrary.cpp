@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include <ferrolink/outside/CustomBoostLog.h>
-
 namespace ferrolink::platform {
 
 namespace {
@@ -41,7 +39,6 @@ SLoaded LoadOnce() {
             "Npcap is not installed: wpcap.dll is neither in System32\\Npcap nor beside the "
             "program nor in System32 (Windows error " +
             std::to_string(code) + "); install Npcap to capture and send frames";
-        FLK_LOG(2) << loaded.error;
     }
     return loaded;
 }

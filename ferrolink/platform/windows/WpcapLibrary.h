@@ -4,6 +4,7 @@
 // so that its DLL wins over an old WinPcap one, then the normal DLL search.
 #pragma once
 
+#include <cstring>
 #include <string>
 
 namespace ferrolink::platform {
@@ -13,6 +14,15 @@ public:
     // The address of an export of wpcap.dll; null when the library cannot be loaded (then
     // LoadError says why) or lacks that export. The first call loads the library.
     static void* Symbol(const char* name);
+    // The same, as a function of the type the capture library's header gives it.
+    template <typename Fn>
+    static Fn Function(const char* name) {
+        Fn fn = nullptr;
+        void* address = Symbol(name);
+        static_assert(sizeof fn == sizeof address, "a code address fits an object pointer");
+        std::memcpy(&fn, &address, sizeof fn);
+        return fn;
+    }
     static bool IsLoaded();
     // Empty while loaded; otherwise a text that begins "Npcap is not installed".
     static const std::string& LoadError();

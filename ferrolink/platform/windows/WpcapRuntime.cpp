@@ -1,37 +1,25 @@
-// The capture calls of the library, bound to wpcap.dll at run time (see WpcapLibrary.h). The
-// plain libpcap calls keep their global names, so the shared code calls them as it does on Linux;
-// the WinPcap extensions that the Linux build provides in ferrolink::platform go straight to the
-// same-named exports. Without the library every call fails the way libpcap reports failures, with
-// the "Npcap is not installed" text in the error buffer.
+// The plain libpcap calls of the library, bound to wpcap.dll at run time (see WpcapLibrary.h):
+// they keep their global names, so the shared code calls them as it does on Linux, and Npcap's
+// send queue. Without the library every call fails the way libpcap reports failures, with the
+// "Npcap is not installed" text in the error buffer.
 #include <pcap/pcap.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include <ferrolink/platform/PcapExtensions.h>
 #include <ferrolink/platform/PcapSendQueue.h>
-#include <ferrolink/platform/PcapTimedRead.h>
 #include <ferrolink/platform/windows/WpcapLibrary.h>
 
 namespace {
 
 using ferrolink::platform::CWpcapLibrary;
 
-template <typename Fn>
-Fn Entry(const char* name) {
-    Fn fn = nullptr;
-    void* address = CWpcapLibrary::Symbol(name);
-    static_assert(sizeof fn == sizeof address, "a code address fits an object pointer");
-    std::memcpy(&fn, &address, sizeof fn);
-    return fn;
-}
-
 // The export of wpcap.dll that the header declares under `name`, with the header's type; looked
 // up once per call site (the receive loop calls some of them for every batch).
-#define FLK_WPCAP(name)                                            \
-    ([] {                                                          \
-        static const auto found = Entry<decltype(&::name)>(#name); \
-        return found;                                              \
+#define FLK_WPCAP(name)                                                              \
+    ([] {                                                                            \
+        static const auto found = CWpcapLibrary::Function<decltype(&::name)>(#name); \
+        return found;                                                                \
     }())
 
 // Why `name` could not be called: no library, or a library without that export (an old WinPcap).
@@ -112,6 +100,12 @@ void pcap_breakloop(pcap_t* p) {
     if (auto fn = FLK_WPCAP(pcap_breakloop)) fn(p);
 }
 
+int pcap_findalldevs(pcap_if_t** devices, char* errbuf) {
+    if (auto fn = FLK_WPCAP(pcap_findalldevs)) return fn(devices, errbuf);
+    NotLoaded(errbuf, "pcap_findalldevs");
+    return PCAP_ERROR;
+}
+
 void pcap_freealldevs(pcap_if_t* devices) {
     if (auto fn = FLK_WPCAP(pcap_freealldevs)) fn(devices);
 }
@@ -119,57 +113,6 @@ void pcap_freealldevs(pcap_if_t* devices) {
 }  // extern "C"
 
 namespace ferrolink::platform {
-
-// Npcap keeps the read time-out and breaks its own waits, so the timed reads are its own.
-int pcap_next_ex(pcap_t* p, struct pcap_pkthdr** header, const u_char** data) {
-    return ::pcap_next_ex(p, header, data);
-}
-
-int pcap_dispatch(pcap_t* p, int count, pcap_handler callback, u_char* user) {
-    return ::pcap_dispatch(p, count, callback, user);
-}
-
-void pcap_breakloop(pcap_t* p) {
-    ::pcap_breakloop(p);
-}
-
-void pcap_close(pcap_t* p) {
-    if (p) ::pcap_close(p);
-}
-
-pcap_t* pcap_open(const char* source, int snaplen, int flags, int read_timeout,
-                  struct pcap_rmtauth* auth, char* errbuf) {
-    // A reply is small and awaited: the driver is to hand each frame over as it arrives, not when
-    // its copy threshold fills or the read time-out passes (Npcap's minimum-to-copy of 0).
-    // Capture files have no driver.
-    const std::size_t filePrefix = std::strlen(PCAP_SRC_FILE_PREFIX);
-    if (source && std::strncmp(source, PCAP_SRC_FILE_PREFIX, filePrefix) != 0)
-        flags |= PCAP_OPENFLAG_MAX_RESPONSIVENESS;
-    if (auto fn = FLK_WPCAP(pcap_open))
-        return fn(source, snaplen, flags, read_timeout, reinterpret_cast<::pcap_rmtauth*>(auth),
-                  errbuf);
-    NotLoaded(errbuf, "pcap_open");
-    return nullptr;
-}
-
-int pcap_createsrcstr(char* source, int type, const char* host, const char* port, const char* name,
-                      char* errbuf) {
-    if (auto fn = FLK_WPCAP(pcap_createsrcstr)) return fn(source, type, host, port, name, errbuf);
-    NotLoaded(errbuf, "pcap_createsrcstr");
-    return PCAP_ERROR;
-}
-
-int pcap_findalldevs_ex(const char* source, struct pcap_rmtauth* auth, pcap_if_t** alldevs,
-                        char* errbuf) {
-    if (auto fn = FLK_WPCAP(pcap_findalldevs_ex))
-        return fn(source, reinterpret_cast<::pcap_rmtauth*>(auth), alldevs, errbuf);
-    NotLoaded(errbuf, "pcap_findalldevs_ex");
-    return PCAP_ERROR;
-}
-
-void pcap_freealldevs(pcap_if_t* alldevs) {
-    if (alldevs) ::pcap_freealldevs(alldevs);
-}
 
 pcap_send_queue* pcap_sendqueue_alloc(u_int memsize) {
     auto fn = FLK_WPCAP(pcap_sendqueue_alloc);
@@ -179,12 +122,6 @@ pcap_send_queue* pcap_sendqueue_alloc(u_int memsize) {
 void pcap_sendqueue_destroy(pcap_send_queue* queue) {
     if (!queue) return;
     if (auto fn = FLK_WPCAP(pcap_sendqueue_destroy)) fn(queue);
-}
-
-int pcap_sendqueue_queue(pcap_send_queue* queue, const struct pcap_pkthdr* header,
-                         const u_char* data) {
-    auto fn = FLK_WPCAP(pcap_sendqueue_queue);
-    return fn ? fn(queue, header, data) : PCAP_ERROR;
 }
 
 u_int pcap_sendqueue_transmit(pcap_t* p, pcap_send_queue* queue, int sync) {

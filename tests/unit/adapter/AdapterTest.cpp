@@ -1,16 +1,15 @@
 // The adapter subsystem without a link: the helpers, the device block and the console dialogue
-// above a fake packet driver (so that link speeds and refused queries can be chosen), the
+// above fake adapters (so that link speeds, states and refused queries can be chosen), the
 // capture-file source read back from a file the test writes, and the network handle's lock and
-// failure paths that need no adapter. The dialogue and the capture file are Linux's alone.
+// failure paths that need no adapter. The capture file's descriptor count is Linux's alone.
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 #ifndef _WIN32
-#include <sched.h>
 #include <unistd.h>
 #endif
 
-#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,7 +18,6 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
-#include <cstdio>
 #include <string>
 
 #include <ferrolink/adapter/FindAllDevice_Internal.h>
@@ -27,8 +25,8 @@
 #include <ferrolink/adapter/PCapOpen_CapFile.h>
 #include <ferrolink/adapter/PCapOpen_Network_Internal.h>
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
-#include <ferrolink/platform/PcapTimedRead.h>
-#include "support/FakePacketDriverBackend.h"
+#include <ferrolink/platform/Link.h>
+#include "support/FakeAdapters.h"
 #include "support/LogCapture.h"
 #include "support/ScopedEnv.h"
 
@@ -45,53 +43,39 @@ namespace {
 namespace flk = ferrolink::platform;
 namespace fs = std::filesystem;
 
-// A finder holding a list the test made, every block from malloc as the finder frees it.
-class CSeededFinder : public CFindAllDevice_Internal {
-public:
-    explicit CSeededFinder(const std::vector<std::pair<const char*, const char*>>& devices) {
-        pcap_if_t** tail = &m_deviceList;
-        for (const auto& [name, description] : devices) {
-            *tail = static_cast<pcap_if_t*>(std::calloc(1, sizeof(pcap_if_t)));
-            (*tail)->name = ::strdup(name);
-            (*tail)->description = description ? ::strdup(description) : nullptr;
-            tail = &(*tail)->next;
-        }
-    }
-};
-
 class AdapterDiscoveryTest : public ::testing::Test {
 protected:
-    void TearDown() override { EXPECT_TRUE(m_fake.open.empty()) << "an opened adapter was kept"; }
-    flk::CFakePacketDriverBackend m_fake;
-    flk::CPacketDriverBackendScope m_scope{m_fake};
+    flk::CFakeAdapters m_fake;
+    flk::CFakeAdaptersScope m_scope{m_fake};
     CLogCapture m_log;
 };
 
 TEST_F(AdapterDiscoveryTest, NameListAndGigabitSearchInDriverOrder) {
-    m_fake.Add("locked", 10000000000ull).openError = EACCES;
-    m_fake.Add("almost", 999999999ull).description = "Intel";
-    m_fake.Add("giga", 1000000000ull);  // no description between two
-    m_fake.Add("ten", 10000000000ull).description = "Bridge";
+    m_fake.Add("locked", 10000000000ull).queryError = 5;
+    m_fake.Add("almost", 999999999ull);
+    m_fake.Add("wlan0", 10000000000ull).ethernet = false;  // no board answers there
+    m_fake.Add("giga", 1000000000ull);
+    m_fake.Add("ten", 10000000000ull);
     std::vector<std::string> names{"stale"};
     ASSERT_TRUE(CNpfPacketHelper::AdapterNameList_Get(names));
     EXPECT_EQ((std::vector<std::string>{"locked", "almost", "giga", "ten"}), names);
     std::string name;
     EXPECT_TRUE(CNpfPacketHelper::GB_AdapterName_Get(name));
     EXPECT_EQ("giga", name) << "the first of at least one gigabit";
-    EXPECT_EQ((std::vector<std::string>{"locked", "almost", "giga"}), m_fake.opened);
+    EXPECT_EQ((std::vector<std::string>{"locked", "almost", "giga"}), m_fake.queried);
 
     m_fake.adapters.clear();
     EXPECT_FALSE(CNpfPacketHelper::AdapterNameList_Get(names));
-    // Without a gigabit adapter (an unknown speed does not count) the caller's name decides.
+    // Without a gigabit adapter (an unknown speed, 0, does not count) the caller's name decides.
     m_fake.Add("slow", 100000000ull);
-    m_fake.Add("mute", 10000000000ull).netTypeError = EOPNOTSUPP;
+    m_fake.Add("mute", 0);
     name.clear();
     EXPECT_FALSE(CNpfPacketHelper::GB_AdapterName_Get(name));
     name = "preset";
     EXPECT_TRUE(CNpfPacketHelper::GB_AdapterName_Get(name));
     EXPECT_EQ("preset", name);
     // A failed listing fails the search even with a name given, and leaves the list alone.
-    m_fake.listError = EIO;
+    m_fake.listError = 5;
     names = {"kept"};
     EXPECT_FALSE(CNpfPacketHelper::AdapterNameList_Get(names));
     EXPECT_FALSE(CNpfPacketHelper::GB_AdapterName_Get(name));
@@ -101,24 +85,30 @@ TEST_F(AdapterDiscoveryTest, NameListAndGigabitSearchInDriverOrder) {
 TEST_F(AdapterDiscoveryTest, QueriesUseTheDriverNameAndLeaveNothingBehindOnFailure) {
     const unsigned char mac[6] = {0x7b, 0x23, 0xfc, 0x98, 0x10, 0x99};
     std::memcpy(m_fake.Add("enp3s0", 1).mac, mac, 6);
-    m_fake.Add("mute", 1).addressError = EOPNOTSUPP;
-    m_fake.adapters.back().netTypeError = ENODATA;
-    m_fake.Add("locked", 1).openError = 0x7f3a;
-
+    flk::SFakeAdapter& tunnel = m_fake.Add("tun0", 0);
+    tunnel.ethernet = tunnel.hasMac = false;
+    m_fake.Add("locked", 1).queryError = 0x7f3a;
     char deviceName[] = "rpcap://enp3s0";
     pcap_if_t device{};
     device.name = deviceName;
     std::vector<unsigned char> got;
     ASSERT_TRUE(CNpfPacketHelper::Device_2_MacAddress(&device, got));
     EXPECT_EQ(std::vector<unsigned char>(mac, mac + 6), got);
-    for (const char* name : {"mute", "locked"}) {
-        SCOPED_TRACE(name);
+    // No MAC: the query is refused, its speed (unknown: 0) is not. Not openable: neither is.
+    const struct {
+        const char* name;
+        bool speedRead;
+    } cases[] = {{"tun0", true}, {"locked", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         got.assign(6, 1);
-        std::uint64_t speed = 0;
-        EXPECT_FALSE(CNpfPacketHelper::AdapterName_2_MacAddress(name, got));
+        std::uint64_t speed = 7;
+        EXPECT_FALSE(CNpfPacketHelper::AdapterName_2_MacAddress(c.name, got));
         EXPECT_TRUE(got.empty());
-        EXPECT_FALSE(CNpfPacketHelper::AdapterName_2_LinkSpeed(name, speed));
+        EXPECT_EQ(c.speedRead, CNpfPacketHelper::AdapterName_2_LinkSpeed(c.name, speed));
+        EXPECT_EQ(c.speedRead ? 0u : 7u, speed);
     }
+    EXPECT_EQ(1, m_log.Count("error retrieving the MAC address of the adapter!", 2));
     // The open failure's code is seen nowhere else.
     EXPECT_EQ(2, m_log.Count("Unable to open the adapter, Error Code : 0x7f3a", 2));
 
@@ -129,10 +119,16 @@ TEST_F(AdapterDiscoveryTest, QueriesUseTheDriverNameAndLeaveNothingBehindOnFailu
     EXPECT_FALSE(CNpfPacketHelper::Device_2_MacAddress(nullptr, got));
 }
 
-TEST(FindAllDeviceTest, DeviceBlockIsSizedThenWrittenOnlyWhenItFits) {
-    // Names of 21 characters, a description of 9 and none.
-    CSeededFinder finder(
-        {{"rpcap://eth0123456789", "Intel NIC"}, {"rpcap://eth1123456789", nullptr}});
+TEST_F(AdapterDiscoveryTest, DeviceBlockIsSizedThenWrittenOnlyWhenItFits) {
+    // Names of 21 characters, a description of 9 and none; an adapter that is not Ethernet is
+    // no device.
+    m_fake.Add("eth0123456789", 1).description = "Intel NIC";
+    m_fake.Add("wlan0", 1).ethernet = false;
+    m_fake.Add("eth1123456789", 1);
+    CFindAllDevice_Internal finder;
+    const pcap_if* devices = finder.FindAllDevice();
+    m_fake.Add("eth2", 1);
+    EXPECT_EQ(devices, finder.FindAllDevice()) << "read once per object";
     int size = -5;
     ASSERT_EQ(0, finder.GetAdaptorInfo(nullptr, size));
     ASSERT_EQ(71, size);
@@ -153,61 +149,52 @@ TEST(FindAllDeviceTest, DeviceBlockIsSizedThenWrittenOnlyWhenItFits) {
               std::string(block.begin(), block.end()));
 }
 
-#ifndef _WIN32
-// The dialogue reads the adapter table; that happens in a network namespace of the test's own,
-// so the machine's adapters are never looked at.
 TEST_F(AdapterDiscoveryTest, ConsoleListsEveryDeviceAndTakesOnlyAListedIndex) {
-    m_fake.Add("eth0", 1000000000ull).addressError = EOPNOTSUPP;
+    m_fake.Add("eth0", 1000000000ull).hasMac = false;
     const unsigned char mac[6] = {0x00, 0x1b, 0x21, 0x0a, 0xbc, 0xde};
     std::memcpy(m_fake.Add("eth1", 0).mac, mac, 6);
-    m_fake.adapters.back().netTypeError = ENODATA;
-    const std::string refused =
-        std::async(std::launch::async, [&]() -> std::string {
-            if (::unshare(CLONE_NEWNET) != 0) return std::strerror(errno);
-            CSeededFinder finder(
-                {{"rpcap://eth0", "Intel I210"}, {"rpcap://eth1", nullptr}, {"eth9", nullptr}});
-            std::string name, shown;
-            const auto choose = [&](const char* input) {
-                std::istringstream typed(input);
-                std::ostringstream screen;
-                std::streambuf* keyboard = std::cin.rdbuf(typed.rdbuf());
-                std::streambuf* console = std::cout.rdbuf(screen.rdbuf());
-                const bool chosen = finder.GetSelectedDeviceName(name);
-                std::cin.rdbuf(keyboard);
-                std::cout.rdbuf(console);
-                std::cin.clear();
-                shown = screen.str();
-                return chosen;
-            };
-            EXPECT_TRUE(choose("2\n"));
-            EXPECT_EQ("eth9", name);
-            EXPECT_EQ(
-                "Index = 0.\nName = rpcap://eth0\nDescription = Intel I210\n"
-                // the MAC query fails: no Mac line
-                "LinkSpeed = 1000000000, 1.000000 GigaBytes\nConnected = Off\n\n"
-                // the speed query fails: printed as 0
-                "Index = 1.\nName = rpcap://eth1\n (No description available)\n"
-                "LinkSpeed = 0, 0.000000 GigaBytes\nMac = 00-1B-21-0A-BC-DE\nConnected = Off\n\n"
-                // too short for its prefix: nothing is asked about it
-                "Index = 2.\nName = eth9\n (No description available)\n"
-                "LinkSpeed = 0, 0.000000 GigaBytes\nConnected = Off\n\n"
-                "Enter the index value of which you want to choose device:",
-                shown);
-            EXPECT_EQ((std::vector<std::string>{"eth0", "eth0", "eth1", "eth1"}), m_fake.opened);
-            for (const char* input : {"3\n", "-1\n", "", "x\n"}) {
-                SCOPED_TRACE(input);
-                name = "unchanged";
-                EXPECT_FALSE(choose(input));
-                EXPECT_EQ("unchanged", name);
-            }
-            EXPECT_TRUE(choose(" 0 \n"));
-            EXPECT_EQ("rpcap://eth0", name);
-            return "";
-        }).get();
-    if (!refused.empty())
-        GTEST_SKIP() << "needs a network namespace of its own (CAP_SYS_ADMIN): " << refused;
+    m_fake.adapters.back().description = "Intel I210";
+    m_fake.Add("eth2", 0).linkUp = false;
+    CFindAllDevice_Internal finder;
+    std::string name, shown;
+    const auto choose = [&](const char* input) {
+        std::istringstream typed(input);
+        std::ostringstream screen;
+        std::streambuf* keyboard = std::cin.rdbuf(typed.rdbuf());
+        std::streambuf* console = std::cout.rdbuf(screen.rdbuf());
+        const bool chosen = finder.GetSelectedDeviceName(name);
+        std::cin.rdbuf(keyboard);
+        std::cout.rdbuf(console);
+        std::cin.clear();
+        shown = screen.str();
+        return chosen;
+    };
+    EXPECT_TRUE(choose("2\n"));
+    EXPECT_EQ("rpcap://eth2", name);
+    EXPECT_EQ(
+        // no MAC: no Mac line, and not found connected
+        "Index = 0.\nName = rpcap://eth0\n (No description available)\n"
+        "LinkSpeed = 1000000000, 1.000000 GigaBytes\nConnected = Off\n\n"
+        // speed unknown: printed as 0
+        "Index = 1.\nName = rpcap://eth1\nDescription = Intel I210\n"
+        "LinkSpeed = 0, 0.000000 GigaBytes\nMac = 00-1B-21-0A-BC-DE\nConnected = On\n\n"
+        "Index = 2.\nName = rpcap://eth2\n (No description available)\n"
+        "LinkSpeed = 0, 0.000000 GigaBytes\nMac = 02-00-00-00-00-03\nConnected = Off\n\n"
+        "Enter the index value of which you want to choose device:",
+        shown);
+    EXPECT_EQ((std::vector<std::string>{"eth0", "eth0", "eth1", "eth1", "eth2", "eth2"}),
+              m_fake.queried);
+    for (const char* input : {"3\n", "-1\n", "", "x\n"}) {
+        SCOPED_TRACE(input);
+        name = "unchanged";
+        EXPECT_FALSE(choose(input));
+        EXPECT_EQ("unchanged", name);
+    }
+    EXPECT_TRUE(choose(" 0 \n"));
+    EXPECT_EQ("rpcap://eth0", name);
 }
 
+#ifndef _WIN32
 int OpenDescriptors() {
     int n = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++n;
@@ -236,8 +223,8 @@ TEST(PCapOpenCapFileTest, FileOpensAgainAfterCloseAndNeverLeaksItsHandle) {
         // Files are read by libpcap at once, not waited on like a link.
         pcap_pkthdr* h = nullptr;
         const u_char* data = nullptr;
-        EXPECT_EQ(1, flk::pcap_next_ex(file.GetPCapHandle(), &h, &data));
-        EXPECT_EQ(1, flk::pcap_dispatch(
+        EXPECT_EQ(1, flk::CLink::ReadOne(file.GetPCapHandle(), &h, &data));
+        EXPECT_EQ(1, flk::CLink::ReadBatch(
                          file.GetPCapHandle(), -1,
                          [](u_char*, const pcap_pkthdr*, const u_char*) {}, nullptr));
         EXPECT_EQ(descriptorsBefore + 1, OpenDescriptors());
