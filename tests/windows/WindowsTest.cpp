@@ -1,12 +1,18 @@
-// What only the Windows build has: Npcap device names from interface GUIDs and the IP Helper
-// backend's codes, %APPDATA% (and the shell's folder without it), a settings file held for a
-// moment by another program, board descriptions in GBK, and the board claim held by another
-// process and freed when that process dies. (Loading wpcap.dll, and failing without it, is
-// check_host.sh's; the bulk send through it is the transmit suite's, above our stand-in.)
+// What only the Windows build has: Npcap device names joined with the IP Helper API's adapters,
+// automatic opening past adapters that are down or not Ethernet, %APPDATA% (and the shell's folder
+// without it), a settings file held for a moment by another program, board descriptions in GBK,
+// and the board claim held by another process and freed when that process dies. (Loading wpcap.dll,
+// and failing without it, is check_host.sh's; the bulk send through it is the transmit suite's,
+// above our stand-in.)
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
+// (after winsock2.h, which must come before windows.h)
+#include <iphlpapi.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -15,15 +21,16 @@
 #include <string>
 #include <thread>
 
+#include <ferrolink/adapter/PCapOpen_Network_Internal.h>
 #include <ferrolink/outside/ConfigFile.h>
 #include <ferrolink/outside/NamedClaim.h>
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
+#include <ferrolink/platform/Adapters.h>
 #include <ferrolink/platform/HostEncoding.h>
-#include <ferrolink/platform/PacketDriver.h>
-#include <ferrolink/platform/PcapExtensions.h>
-#include <ferrolink/platform/windows/NpfDeviceName.h>
-#include "support/FakePacketDriverBackend.h"
+#include <ferrolink/platform/Link.h>
+#include "support/FakeAdapters.h"
 #include "support/LogCapture.h"
+#include "support/ScopedEnv.h"
 
 namespace flk = ferrolink::platform;
 using namespace ferrolink::core;  // the library's core classes, linked from its archive
@@ -33,46 +40,87 @@ namespace {
 constexpr const char* HoldClaimArgument = "--hold-claim";
 constexpr const char* ClaimName = "Quon_PCap_ferrolink_test";
 
-TEST(NpfDeviceNameTest, GuidAndDeviceNameTranslateBothWaysAndNothingElsePasses) {
-    const std::string guid = "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}";
-    EXPECT_EQ("\\Device\\NPF_" + guid, flk::CNpfDeviceName::FromGuid(guid));
-    const std::string lower = "{0a1b2c3d-4e5f-6789-abcd-ef0123456789}";
-    EXPECT_EQ("\\Device\\NPF_" + lower, flk::CNpfDeviceName::FromGuid(lower));
-    struct SCase {
-        const char* name;
-        bool valid;
-    } const cases[] = {
-        {"\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", true},
-        {"rpcap://\\Device\\NPF_{0a1b2c3d-4e5f-6789-abcd-ef0123456789}", true},
-        {"\\device\\npf_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", true},
-        {"\\Device\\NPF_Loopback", false},
-        {"\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF012345678}", false},    // one digit short
-        {"\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}x", false},  // trailing text
-        {"\\Device\\NPF_{0A1B2C3D+4E5F-6789-ABCD-EF0123456789}", false},   // wrong separator
-        {"\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF012345678G}", false},   // not hex
-        {"{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", false},                 // no device prefix
-        {"", false},
-    };
-    for (const auto& c : cases) {
-        std::string out = "unchanged";
-        EXPECT_EQ(c.valid, flk::CNpfDeviceName::ToGuid(c.name, out)) << c.name;
-        EXPECT_EQ(c.valid ? guid : "unchanged", out) << c.name;
-    }
-    EXPECT_EQ("", flk::CNpfDeviceName::FromGuid("0A1B2C3D-4E5F-6789-ABCD-EF0123456789"));
+// What the stand-in wpcap.dll was asked to open since the last call, one source a line.
+std::string StandinOpened() {
+    static std::size_t seen = 0;
+    const FARPROC found =
+        ::GetProcAddress(::GetModuleHandleW(L"wpcap.dll"), "standin_open_sources");
+    if (!found) return "the library did not load the stand-in wpcap.dll";
+    const auto sources = reinterpret_cast<const char* (*)()>(reinterpret_cast<void (*)()>(found))();
+    const std::string fresh = std::string(sources).substr(std::min(seen, std::strlen(sources)));
+    seen = std::strlen(sources);
+    return fresh;
 }
 
-// The IP Helper backend opens only Npcap's device names, and the driver's failures reach the
-// thread's last error as Windows codes.
-TEST(PacketDriverWindowsTest, FailuresCarryWindowsCodesAndOnlyNpcapNamesOpen) {
-    EXPECT_EQ(nullptr, flk::PacketOpenAdapter("eth0"));
-    EXPECT_EQ(static_cast<unsigned long>(ERROR_FILE_NOT_FOUND), flk::GetLastError());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), ::GetLastError());
-    flk::CFakePacketDriverBackend fake;
-    flk::CPacketDriverBackendScope scope(fake);
-    fake.Add("\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", 1);
-    unsigned long size = 0;
-    EXPECT_FALSE(flk::PacketGetAdapterNames(nullptr, &size));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), ::GetLastError());
+// An Npcap device is the IP Helper adapter of its interface GUID, whatever the case of its hex
+// digits and of the prefix; no other name is an adapter.
+TEST(AdaptersWindowsTest, NpcapNamesFindTheAdapterOfTheirGuidAndNothingElseDoes) {
+    ULONG size = 64 * 1024;
+    std::string buffer(size, '\0');
+    auto* first = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(&buffer[0]);
+    ASSERT_EQ(static_cast<ULONG>(NO_ERROR),
+              ::GetAdaptersAddresses(AF_UNSPEC, 0, nullptr, first, &size));
+    ASSERT_NE(nullptr, first->AdapterName) << "wine shows at least its loopback adapter";
+    std::string lower = first->AdapterName;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const struct SCase {
+        std::string name;
+        bool found;
+    } cases[] = {
+        {std::string("\\Device\\NPF_") + first->AdapterName, true},
+        {"\\device\\npf_" + lower, true},
+        {"\\Device\\NPF_Loopback", false},
+        {"\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF012345678}", false},   // one digit short
+        {"\\Device\\NPF_{0A1B2C3D+4E5F-6789-ABCD-EF0123456789}", false},  // wrong separator
+        {"\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF012345678G}", false},  // not hex
+        {first->AdapterName, false},                                      // no device prefix
+        {"eth0", false},
+    };
+    for (const SCase& c : cases) {
+        flk::SAdapter adapter;
+        const flk::SSystemError error = flk::CAdapters::Query(c.name, adapter);
+        EXPECT_EQ(c.found ? 0ul : static_cast<unsigned long>(ERROR_FILE_NOT_FOUND), error.code)
+            << c.name;
+        if (c.found) {
+            EXPECT_EQ(first->IfIndex, adapter.index) << c.name;
+        }
+    }
+}
+
+// The third strategy asks every Ethernet adapter in turn: one that is down, or whose speed is not
+// known, is passed over without ending the walk, and one that is not Ethernet is no device. Only
+// the connected ones are opened (the stand-in opens none, so the walk goes to the end).
+TEST(AutoOpenWindowsTest, TheWalkGoesOnPastDownAndNonEthernetAdapters) {
+    const std::string config = ::testing::TempDir() + "flk-auto-none\\network.ini";
+    std::remove(config.c_str());
+    SScopedEnv settings("FERROLINK_CONFIG", config);
+    const struct SCase {
+        const char* guid;
+        bool ethernet;
+        bool up;
+        std::uint64_t speed;
+    } cases[] = {
+        {"{00000000-0000-0000-0000-0000000000A1}", true, false, 0},          // cable out
+        {"{00000000-0000-0000-0000-0000000000A2}", false, true, 100000000},  // Wi-Fi
+        {"{00000000-0000-0000-0000-0000000000A3}", true, true, 100000000},
+        {"{00000000-0000-0000-0000-0000000000A4}", true, false, 0},
+        {"{00000000-0000-0000-0000-0000000000A5}", true, true, 0},  // speed not known
+    };
+    flk::CFakeAdapters fake;
+    std::string expected;
+    for (const SCase& c : cases) {
+        flk::SFakeAdapter& a = fake.Add(std::string("\\Device\\NPF_") + c.guid, c.speed);
+        a.ethernet = c.ethernet;
+        a.linkUp = c.up;
+        if (c.ethernet && c.up) expected += std::string("rpcap://\\Device\\NPF_") + c.guid + "\n";
+    }
+    flk::CFakeAdaptersScope scope(fake);
+    CLogCapture log;
+    StandinOpened();
+    CPCapOpen_Network_Internal network;
+    EXPECT_FALSE(network.Open_ByAuto(0, nullptr));
+    EXPECT_EQ(expected, StandinOpened());
+    EXPECT_EQ(0, log.Count("failure", 2)) << "no query ended the walk";
 }
 
 // Without FERROLINK_CONFIG the settings live under %APPDATA%, whose folder a store makes, also
@@ -149,31 +197,32 @@ TEST(ConfigurationWindowsTest, AWriteWaitsForAMomentaryHolderOfTheFile) {
 }
 
 // A live capture is opened so that a small reply reaches the receiver as it arrives (Npcap's
-// maximum responsiveness: a minimum-to-copy of 0), whatever else the caller asked for; a capture
-// file is opened as asked. The stand-in wpcap.dll remembers the flags it was given (and opens
-// nothing).
+// maximum responsiveness: a minimum-to-copy of 0). The stand-in wpcap.dll remembers the flags it
+// was given (and opens nothing).
 TEST(WpcapOpenTest, LiveCapturesAskTheDriverForEachFrameAtOnce) {
-    constexpr int Promiscuous = flk::PCAP_OPENFLAG_PROMISCUOUS;
+    constexpr int Promiscuous = PCAP_OPENFLAG_PROMISCUOUS;
     constexpr int Responsive = 0x10;  // PCAP_OPENFLAG_MAX_RESPONSIVENESS
     const struct SCase {
-        const char* source;
-        int flags;
+        bool promiscuous;
+        bool immediate;
         int expected;
-    } cases[] = {
-        {"rpcap://\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", Promiscuous,
-         Promiscuous | Responsive},
-        {"\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", 0, Responsive},
-        {"file://C:\\captures\\job.pcap", Promiscuous, Promiscuous},
-    };
+    } cases[] = {{true, true, Promiscuous | Responsive},
+                 {false, true, Responsive},
+                 {true, false, Promiscuous}};
     for (const SCase& c : cases) {
-        char errbuf[PCAP_ERRBUF_SIZE] = "";
-        EXPECT_EQ(nullptr, flk::pcap_open(c.source, 1496, c.flags, 10, nullptr, errbuf));
-        EXPECT_STREQ("the stand-in opens no device", errbuf) << c.source;
+        flk::SLinkOptions options;
+        options.promiscuous = c.promiscuous;
+        options.immediate = c.immediate;
+        std::string error;
+        EXPECT_EQ(nullptr,
+                  flk::CLink::OpenLive("\\Device\\NPF_{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}",
+                                       options, error));
+        EXPECT_EQ("the stand-in opens no device", error);
         const FARPROC found =
             ::GetProcAddress(::GetModuleHandleW(L"wpcap.dll"), "standin_last_open_flags");
         ASSERT_NE(nullptr, found) << "the library did not load the stand-in wpcap.dll";
         const auto lastOpenFlags = reinterpret_cast<int (*)()>(reinterpret_cast<void (*)()>(found));
-        EXPECT_EQ(c.expected, lastOpenFlags()) << c.source;
+        EXPECT_EQ(c.expected, lastOpenFlags()) << c.promiscuous << c.immediate;
     }
 }
 

@@ -111,7 +111,9 @@ SSystemError CAdapters::SystemList(std::vector<SAdapter>& adapters) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_if_t* devices = nullptr;
     if (::pcap_findalldevs(&devices, errbuf) != 0)
-        return {CWpcapLibrary::IsLoaded() ? ERROR_GEN_FAILURE : ERROR_MOD_NOT_FOUND, errbuf};
+        return {static_cast<unsigned long>(CWpcapLibrary::IsLoaded() ? ERROR_GEN_FAILURE
+                                                                     : ERROR_MOD_NOT_FOUND),
+                errbuf};
     std::unique_ptr<unsigned char[]> buffer;
     SSystemError error = IpHelperAdapters(buffer);
     for (const pcap_if_t* device = devices; device && !error; device = device->next) {

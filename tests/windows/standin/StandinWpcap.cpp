@@ -1,10 +1,12 @@
 // A wpcap.dll of our own for the tests: the send queue as WinPcap defines it, a transmission
 // that sends nothing and says so, and an open that finds no device but remembers the flags it was
-// given (standin_last_open_flags). Placed beside the test programs, it is what the library loads.
+// given (standin_last_open_flags) and every source it was asked for, one per line
+// (standin_open_sources). Placed beside the test programs, it is what the library loads.
 #include <pcap/pcap.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -13,20 +15,26 @@ struct SDeadHandle {
 };
 
 int lastOpenFlags = -1;
+std::string openSources;
 
 }  // namespace
 
 extern "C" {
 
 // Like an open of a device that is not there (the stand-in has none), after noting the flags.
-pcap_t* pcap_open(const char*, int, int flags, int, struct pcap_rmtauth*, char* errbuf) {
+pcap_t* pcap_open(const char* source, int, int flags, int, struct pcap_rmtauth*, char* errbuf) {
     lastOpenFlags = flags;
+    openSources.append(source ? source : "(null)").push_back('\n');
     if (errbuf) std::strcpy(errbuf, "the stand-in opens no device");
     return nullptr;
 }
 
 __declspec(dllexport) int standin_last_open_flags() {
     return lastOpenFlags;
+}
+
+__declspec(dllexport) const char* standin_open_sources() {
+    return openSources.c_str();
 }
 
 pcap_t* pcap_open_dead(int, int) {
@@ -56,15 +64,6 @@ pcap_send_queue* pcap_sendqueue_alloc(u_int memsize) {
 void pcap_sendqueue_destroy(pcap_send_queue* queue) {
     std::free(queue->buffer);
     std::free(queue);
-}
-
-int pcap_sendqueue_queue(pcap_send_queue* queue, const struct pcap_pkthdr* header,
-                         const u_char* data) {
-    if (queue->len + sizeof *header + header->caplen > queue->maxlen) return -1;
-    std::memcpy(queue->buffer + queue->len, header, sizeof *header);
-    std::memcpy(queue->buffer + queue->len + sizeof *header, data, header->caplen);
-    queue->len += static_cast<u_int>(sizeof *header + header->caplen);
-    return 0;
 }
 
 // Like a transmission on a handle with no adapter behind it: nothing leaves, 0 bytes are reported
