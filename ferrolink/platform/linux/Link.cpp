@@ -190,9 +190,14 @@ pcap_t* CLink::OpenLive(const std::string& device, const SLinkOptions& options,
     ::pcap_set_buffer_size(handle, LiveCaptureBufferBytes);
     const int status = ::pcap_activate(handle);
     if (status < 0) {
+        // libpcap's own text where it has one; the status names the kind of failure otherwise.
         const std::string detail = ::pcap_geterr(handle);
-        error = device + ": " + ::pcap_statustostr(status);
-        if (!detail.empty()) error += " (" + detail + ")";
+        if (detail.empty())
+            error = device + ": " + ::pcap_statustostr(status);
+        else if (status == PCAP_ERROR)
+            error = device + ": " + detail;
+        else
+            error = device + ": " + ::pcap_statustostr(status) + " (" + detail + ")";
         ::pcap_close(handle);
         return nullptr;
     }

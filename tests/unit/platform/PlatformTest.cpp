@@ -54,7 +54,7 @@ TEST(PcapHandleRegistryTest, RegisteredTimeOutUntilForgottenAndNoStaleStateAfter
     Registry::Forget(a);
 }
 
-TEST(PcapTimedReadTest, DeadHandleIsLibpcapsToRefuseNotAWaitOnStandardInput) {
+TEST(LinkReadTest, DeadHandleIsLibpcapsToRefuseNotAWaitOnStandardInput) {
     // A dead handle reports descriptor 0; with a quiet standard input a wait on it would look
     // like a read time-out (0) instead of libpcap's refusal.
     int quiet[2];
