@@ -1,15 +1,13 @@
 // Device names as users and the configuration file give them: the library's "rpcap://" handling
-// (adapter name of a device name, a capture file's source string) and the board emulator's
-// interface option. Nothing here opens a device or a file.
+// (adapter name of a device name) and the board emulator's interface option. Nothing here opens a
+// device or a file.
 #include <ferrolink/api/ferrolink.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include <ferrolink/adapter/NpfPacketHelper.h>
-#include <ferrolink/adapter/PCapOpen_CapFile.h>
 
 #include "board-sim/BoardEmulator.h"
 
@@ -28,13 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string adapter = "unchanged";
     const bool split = CNpfPacketHelper::DeviceName_2_AdapterName(text.c_str(), adapter);
     if (split != (text.size() >= 8) || (split && adapter != text.substr(8))) __builtin_trap();
-
-    // A source string fits the capture library's buffer of 1024 characters with its zero.
-    CPCapOpen_CapFile file;
-    const bool named = file.Initialize_DeviceName(text.c_str());
-    if (named != (!text.empty() && text.size() < 1024 - 7) ||
-        (named && file.GetDeviceName() != "file://" + text))
-        __builtin_trap();
 
     std::string device, why;
     if (ferrolink::tools::CBoardEmulator::InterfaceName(text, device, why)) {

@@ -1,6 +1,6 @@
 // Adapters from a table, for tests of the code above the platform: link speeds, states and
-// refused queries that no machine can be made to show on demand. Records which adapters were
-// asked about. Not thread-safe.
+// refused queries that no machine can be made to show on demand. Installed for the object's
+// lifetime; records which adapters were asked about. Not thread-safe.
 #pragma once
 
 #include <algorithm>
@@ -17,7 +17,10 @@ struct SFakeAdapter : SAdapter {
 
 class CFakeAdapters : public IAdapterSource {
 public:
-    static constexpr unsigned long NoSuchAdapter = 2;
+    CFakeAdapters() { SetAdapterSourceForTesting(this); }
+    ~CFakeAdapters() override { SetAdapterSourceForTesting(nullptr); }
+    CFakeAdapters(const CFakeAdapters&) = delete;
+    CFakeAdapters& operator=(const CFakeAdapters&) = delete;
 
     std::vector<SFakeAdapter> adapters;
     unsigned long listError = 0;
@@ -44,20 +47,11 @@ public:
         queried.push_back(name);
         auto it = std::find_if(adapters.begin(), adapters.end(),
                                [&](const SFakeAdapter& a) { return a.name == name; });
-        if (it == adapters.end()) return {NoSuchAdapter, "no adapter " + name};
+        if (it == adapters.end()) return {2, "no adapter " + name};
         if (it->queryError != 0) return {it->queryError, "refused"};
         adapter = *it;
         return {};
     }
-};
-
-// Installs fake adapters for the lifetime of a scope and restores the system's after it.
-class CFakeAdaptersScope {
-public:
-    explicit CFakeAdaptersScope(IAdapterSource& source) { SetAdapterSourceForTesting(&source); }
-    ~CFakeAdaptersScope() { SetAdapterSourceForTesting(nullptr); }
-    CFakeAdaptersScope(const CFakeAdaptersScope&) = delete;
-    CFakeAdaptersScope& operator=(const CFakeAdaptersScope&) = delete;
 };
 
 }  // namespace ferrolink::platform

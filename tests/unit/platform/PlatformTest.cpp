@@ -1,5 +1,5 @@
-// The platform layer without a link: what a query of an adapter that is not there and an open
-// that cannot succeed answer, the per-handle state of the reads, and reads on dead handles.
+// The platform layer without a link: what a query and an open of an adapter that is not there
+// answer, the per-handle state of the reads, and reads on dead handles.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -16,24 +16,17 @@ namespace flk = ferrolink::platform;
 namespace {
 
 // Nothing here exists in any namespace, so nothing is opened or listened to.
-TEST(PlatformTest, AbsentAdaptersAndSourcesFailWithTheirReason) {
-    const std::string tooLong(16, 'n');
-    for (const std::string& name : {std::string("flk-nosuch0"), std::string(), tooLong}) {
+TEST(PlatformTest, AbsentAdaptersFailWithTheirReason) {
+    for (const std::string& name :
+         {std::string("flk-nosuch0"), std::string(), std::string(16, 'n')}) {
         flk::SAdapter adapter;
-        adapter.name = "unchanged";
         const flk::SSystemError error = flk::CAdapters::Query(name, adapter);
         EXPECT_EQ(static_cast<unsigned long>(ENODEV), error.code) << name;
         EXPECT_NE(std::string::npos, error.text.find(std::strerror(ENODEV))) << error.text;
-        EXPECT_EQ("unchanged", adapter.name);
     }
-    std::string why;
-    EXPECT_TRUE(flk::CLink::Available(why)) << why;
     std::string error;
     EXPECT_EQ(nullptr, flk::CLink::OpenLive("flk-nosuch0", flk::SLinkOptions{}, error));
     EXPECT_NE(std::string::npos, error.find("flk-nosuch0")) << error;
-    error.clear();
-    EXPECT_EQ(nullptr, flk::CLink::OpenFile("/nonexistent/flk.pcap", error));
-    EXPECT_NE("", error);
 }
 
 TEST(PcapHandleRegistryTest, RegisteredTimeOutUntilForgottenAndNoStaleStateAfterwards) {
