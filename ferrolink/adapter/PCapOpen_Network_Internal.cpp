@@ -14,9 +14,9 @@
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
 #include <ferrolink/outside/WaitReleaseMutex.h>
 #include <ferrolink/outside/WaitSupport.h>
+#include <ferrolink/platform/MonotonicClock.h>
 #include <ferrolink/platform/PcapExtensions.h>
 #include <ferrolink/platform/PcapTimedRead.h>
-#include <ferrolink/platform/TickCount.h>
 #include <ferrolink/protocol/ConstValue.h>
 
 namespace ferrolink::core {
@@ -69,7 +69,9 @@ pcap* CPCapOpen_Network_Internal::Handle_Lock(unsigned int milliseconds, const b
     return nullptr;
 }
 
-void CPCapOpen_Network_Internal::Handle_UnLock() { m_mutex.ReleaseOne(); }
+void CPCapOpen_Network_Internal::Handle_UnLock() {
+    m_mutex.ReleaseOne();
+}
 
 bool CPCapOpen_Network_Internal::Close(unsigned int milliseconds, const bool* abortFlag) {
     if (GetPCapHandle(kCloseCheckWaitMs, nullptr) == nullptr) return true;
@@ -302,9 +304,10 @@ bool CPCapOpen_Network_Internal::ExistPacket_Board2PC(pcap* handle, unsigned int
         FLK_LOG(2) << "failure";
         return false;
     }
-    const std::uint32_t start = flk::GetTickCount();
+    const std::uint32_t start = flk::CMonotonicClock::Ticks();
     for (;;) {
-        if (static_cast<std::uint32_t>(flk::GetTickCount() - start) >= milliseconds) return false;
+        if (static_cast<std::uint32_t>(flk::CMonotonicClock::Ticks() - start) >= milliseconds)
+            return false;
         struct pcap_pkthdr* header = nullptr;
         const u_char* data = nullptr;
         const int result = flk::pcap_next_ex(handle, &header, &data);
@@ -319,7 +322,8 @@ bool CPCapOpen_Network_Internal::ExistPacket_Board2PC(pcap* handle, unsigned int
 bool CPCapOpen_Network_Internal::IsMatchBoardMac(const unsigned char* sourceMac) {
     if (sourceMac == nullptr) return false;
     const ESoftwareMacMode mode = OC_NetworkCommon.SoftwareMac_Mode_Get();
-    if (mode != SoftwareMacMode_AnyFirstByte && mode != SoftwareMacMode_FixedFirstByte) return false;
+    if (mode != SoftwareMacMode_AnyFirstByte && mode != SoftwareMacMode_FixedFirstByte)
+        return false;
     if (std::memcmp(sourceMac + 1, CConstValue::BoardMac_Get() + 1, 5) != 0) return false;
     if (mode == SoftwareMacMode_FixedFirstByte &&
         sourceMac[0] != CSerialize_NetworkCommon::Address_Enum_2_Value(

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 
-#include <ferrolink/FerrolinkExport.h>
 #include <ferrolink/outside/CustomManualResetEvent.h>
 
 namespace ferrolink::core {
