@@ -69,9 +69,7 @@ pcap* CPCapOpen_Network_Internal::Handle_Lock(unsigned int milliseconds, const b
     return nullptr;
 }
 
-void CPCapOpen_Network_Internal::Handle_UnLock() {
-    m_mutex.ReleaseOne();
-}
+void CPCapOpen_Network_Internal::Handle_UnLock() { m_mutex.ReleaseOne(); }
 
 bool CPCapOpen_Network_Internal::Close(unsigned int milliseconds, const bool* abortFlag) {
     if (GetPCapHandle(kCloseCheckWaitMs, nullptr) == nullptr) return true;
@@ -322,8 +320,7 @@ bool CPCapOpen_Network_Internal::ExistPacket_Board2PC(pcap* handle, unsigned int
 bool CPCapOpen_Network_Internal::IsMatchBoardMac(const unsigned char* sourceMac) {
     if (sourceMac == nullptr) return false;
     const ESoftwareMacMode mode = OC_NetworkCommon.SoftwareMac_Mode_Get();
-    if (mode != SoftwareMacMode_AnyFirstByte && mode != SoftwareMacMode_FixedFirstByte)
-        return false;
+    if (mode != SoftwareMacMode_AnyFirstByte && mode != SoftwareMacMode_FixedFirstByte) return false;
     if (std::memcmp(sourceMac + 1, CConstValue::BoardMac_Get() + 1, 5) != 0) return false;
     if (mode == SoftwareMacMode_FixedFirstByte &&
         sourceMac[0] != CSerialize_NetworkCommon::Address_Enum_2_Value(

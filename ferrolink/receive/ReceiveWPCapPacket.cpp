@@ -68,9 +68,7 @@ bool CReceiveWPCapPacket::Prepare() {
     return true;
 }
 
-void CReceiveWPCapPacket::Finally() {
-    PellBaseThread::Finally();
-}
+void CReceiveWPCapPacket::Finally() { PellBaseThread::Finally(); }
 
 bool CReceiveWPCapPacket::Initialize() {
     m_processState = ProcessState_Process;
