@@ -11,7 +11,7 @@
 #include <ferrolink/outside/WaitReleaseMutex.h>
 #include <ferrolink/outside/WaitSupport.h>
 #include <ferrolink/platform/Link.h>
-#include <ferrolink/platform/TickCount.h>
+#include <ferrolink/platform/MonotonicClock.h>
 #include <ferrolink/protocol/ConstValue.h>
 
 namespace ferrolink::core {
@@ -310,9 +310,10 @@ bool CPCapOpen_Network_Internal::ExistPacket_Board2PC(pcap* handle, unsigned int
         FLK_LOG(2) << "failure";
         return false;
     }
-    const std::uint32_t start = flk::GetTickCount();
+    const std::uint32_t start = flk::CMonotonicClock::Ticks();
     for (;;) {
-        if (static_cast<std::uint32_t>(flk::GetTickCount() - start) >= milliseconds) return false;
+        if (static_cast<std::uint32_t>(flk::CMonotonicClock::Ticks() - start) >= milliseconds)
+            return false;
         struct pcap_pkthdr* header = nullptr;
         const u_char* data = nullptr;
         const int result = flk::CLink::ReadOne(handle, &header, &data);

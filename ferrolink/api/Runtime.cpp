@@ -7,15 +7,16 @@
 #include <ferrolink/outside/AdapterInfo.h>
 #include <ferrolink/outside/CustomEvent.h>
 #include <ferrolink/outside/CustomMutex.h>
-#include <ferrolink/outside/OsThread.h>
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
-#include <ferrolink/platform/TickCount.h>
+#include <ferrolink/platform/MonotonicClock.h>
+#include <ferrolink/platform/Thread.h>
 
 namespace core = ferrolink::core;
 using ferrolink::api::CopyText;
 using ferrolink::api::Guard;
 using ferrolink::api::GuardValue;
 using ferrolink::api::Status;
+using ferrolink::platform::CThread;
 
 struct flk_event {
     core::CCustomEvent event;
@@ -70,6 +71,9 @@ FLK_API int32_t FLK_CALL flk_event_is_set(const flk_event* event) {
     if (event == nullptr) return 0;
     return GuardValue<int32_t>(0, [&] { return event->event.IsSet() ? 1 : 0; });
 }
+FLK_API void* FLK_CALL flk_event_wait_handle(flk_event* event) {
+    return event == nullptr ? nullptr : event->event.GetWaitHandle();
+}
 
 FLK_API flk_mutex* FLK_CALL flk_mutex_create(void) {
     return GuardValue<flk_mutex*>(nullptr, [] { return new flk_mutex; });
@@ -91,6 +95,9 @@ FLK_API int32_t FLK_CALL flk_mutex_is_owned(const flk_mutex* mutex) {
     if (mutex == nullptr) return 0;
     return GuardValue<int32_t>(0, [&] { return mutex->mutex.IsOwnedByCurrentThread() ? 1 : 0; });
 }
+FLK_API void* FLK_CALL flk_mutex_wait_handle(flk_mutex* mutex) {
+    return mutex == nullptr ? nullptr : mutex->mutex.GetWaitHandle();
+}
 
 FLK_API flk_thread* FLK_CALL flk_thread_create(flk_thread_proc proc, void* parameter,
                                                uint32_t* thread_id) {
@@ -102,8 +109,8 @@ FLK_API flk_thread* FLK_CALL flk_thread_create(flk_thread_proc proc, void* param
         delete thread;
         return nullptr;
     }
-    unsigned int id = 0;
-    thread->handle = ferrolink::outside::CreateThread(&ThreadEntry, start, &id);
+    uint32_t id = 0;
+    thread->handle = CThread::Start(&ThreadEntry, start, &id);
     if (thread->handle == nullptr) {
         delete start;
         delete thread;
@@ -114,14 +121,14 @@ FLK_API flk_thread* FLK_CALL flk_thread_create(flk_thread_proc proc, void* param
 }
 FLK_API void FLK_CALL flk_thread_join(flk_thread* thread) {
     if (thread == nullptr) return;
-    ferrolink::outside::JoinThread(thread->handle);
+    CThread::Join(thread->handle);
     delete thread;
 }
 FLK_API int32_t FLK_CALL flk_thread_is_current(const flk_thread* thread) {
-    return thread != nullptr && ferrolink::outside::IsCurrentThread(thread->handle) ? 1 : 0;
+    return thread != nullptr && CThread::IsCurrent(thread->handle) ? 1 : 0;
 }
 FLK_API uint32_t FLK_CALL flk_tick_count(void) {
-    return ferrolink::platform::GetTickCount();
+    return ferrolink::platform::CMonotonicClock::Ticks();
 }
 
 FLK_API flk_status FLK_CALL flk_config_previous_device_get(char* name, int32_t capacity,

@@ -208,6 +208,10 @@ FLK_API flk_status FLK_CALL flk_event_wait(flk_event* event, uint32_t millisecon
 FLK_API flk_status FLK_CALL flk_event_set(flk_event* event);
 FLK_API flk_status FLK_CALL flk_event_reset(flk_event* event);
 FLK_API int32_t FLK_CALL flk_event_is_set(const flk_event* event);
+/* What a host's own wait waits on: on Windows a HANDLE for WaitForMultipleObjects, signalled
+ * while the event is (the OS wait only watches; take the event with flk_event_wait, 0 ms); on
+ * Linux an identity of the event, nothing to wait on. */
+FLK_API void* FLK_CALL flk_event_wait_handle(flk_event* event);
 
 /* Re-entrant for its owner. */
 FLK_API flk_mutex* FLK_CALL flk_mutex_create(void);
@@ -217,6 +221,8 @@ FLK_API flk_status FLK_CALL flk_mutex_wait(flk_mutex* mutex, uint32_t millisecon
 /* FLK_FAILED when the calling thread does not own it. */
 FLK_API flk_status FLK_CALL flk_mutex_release(flk_mutex* mutex);
 FLK_API int32_t FLK_CALL flk_mutex_is_owned(const flk_mutex* mutex);
+/* As flk_event_wait_handle; on Windows signalled while the mutex is free. */
+FLK_API void* FLK_CALL flk_mutex_wait_handle(flk_mutex* mutex);
 
 /* ---- Threads --------------------------------------------------------------------------------- */
 typedef struct flk_thread flk_thread;

@@ -8,10 +8,11 @@
 
 #include <ferrolink/outside/CustomEvent.h>
 
+namespace ferrolink::platform {
 class CNamedClaim;
+}
 
 namespace ferrolink::core {
-
 
 class CCustomAutoResetEvent : public CCustomEvent {
 public:
@@ -25,7 +26,7 @@ public:
 
 private:
     std::string m_name;
-    std::unique_ptr<CNamedClaim> m_claim;
+    std::unique_ptr<platform::CNamedClaim> m_claim;
     bool m_created = true;
 };
 

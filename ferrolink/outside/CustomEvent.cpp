@@ -5,7 +5,9 @@
 namespace ferrolink::core {
 
 CCustomEvent::CCustomEvent(bool autoReset, bool initialState)
-    : m_autoReset(autoReset), m_signalled(initialState) {}
+    : m_autoReset(autoReset), m_signalled(initialState) {
+    m_waitObject.Show(initialState);
+}
 
 CCustomEvent::~CCustomEvent() = default;
 
@@ -14,7 +16,10 @@ bool CCustomEvent::WaitOne(unsigned int milliseconds, const bool* abortFlag) {
     if (!ferrolink::outside::WaitFor(lock, m_changed, milliseconds, abortFlag,
                                      [this] { return m_signalled; }))
         return false;
-    if (m_autoReset) m_signalled = false;
+    if (m_autoReset) {
+        m_signalled = false;
+        m_waitObject.Show(false);
+    }
     return true;
 }
 
@@ -22,6 +27,7 @@ bool CCustomEvent::Set() {
     // Notify under the lock: a woken waiter may destroy the event as soon as the lock is free.
     std::lock_guard<std::mutex> lock(m_mutex);
     m_signalled = true;
+    m_waitObject.Show(true);
     if (m_autoReset)
         m_changed.notify_one();
     else
@@ -32,6 +38,7 @@ bool CCustomEvent::Set() {
 bool CCustomEvent::Reset() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_signalled = false;
+    m_waitObject.Show(false);
     return true;
 }
 

@@ -4,7 +4,9 @@
 
 namespace ferrolink::core {
 
-CCustomMutex::CCustomMutex() = default;
+CCustomMutex::CCustomMutex() {
+    m_waitObject.Show(true);
+}
 CCustomMutex::~CCustomMutex() = default;
 
 bool CCustomMutex::WaitOne(unsigned int milliseconds, const bool* abortFlag) {
@@ -19,6 +21,7 @@ bool CCustomMutex::WaitOne(unsigned int milliseconds, const bool* abortFlag) {
         return false;
     m_owner = self;
     m_depth = 1;
+    m_waitObject.Show(false);
     return true;
 }
 
@@ -27,6 +30,7 @@ bool CCustomMutex::ReleaseOne() {
     if (m_depth == 0 || m_owner != std::this_thread::get_id()) return false;
     if (--m_depth == 0) {
         m_owner = std::thread::id();
+        m_waitObject.Show(true);
         m_released.notify_one();
     }
     return true;

@@ -4,6 +4,8 @@ namespace ferrolink::core {
 
 CCustomWaitHandle::~CCustomWaitHandle() = default;
 
-void* CCustomWaitHandle::GetWaitHandle() { return this; }
+void* CCustomWaitHandle::GetWaitHandle() {
+    return m_waitObject.Handle();
+}
 
 }  // namespace ferrolink::core

@@ -1,12 +1,13 @@
 #include <ferrolink/outside/PellBaseThread.h>
 
 #include <ferrolink/outside/CustomBoostLog.h>
-#include <ferrolink/outside/OsThread.h>
 #include <ferrolink/outside/WaitSupport.h>
+#include <ferrolink/platform/Thread.h>
 
 namespace ferrolink::core {
 
 using ferrolink::outside::kInfinite;
+using ferrolink::platform::CThread;
 
 PellBaseThread::PellBaseThread() : m_threadName(new std::string()) {}
 
@@ -22,7 +23,7 @@ PellBaseThread& PellBaseThread::operator=(const PellBaseThread& other) {
 PellBaseThread::~PellBaseThread() {
     // A thread still running here is a caller's mistake; ending it is better than leaving it
     // behind on freed memory.
-    if (m_threadHandle != nullptr && !ferrolink::outside::IsCurrentThread(m_threadHandle)) {
+    if (m_threadHandle != nullptr && !CThread::IsCurrent(m_threadHandle)) {
         Stop();
         m_exitEvent.WaitOne(kInfinite);
         JoinFinishedThread();
@@ -56,14 +57,18 @@ bool PellBaseThread::CustomCreateThread() {
     return false;
 }
 
-void PellBaseThread::WaitReady() { WaitReady(kInfinite); }
+void PellBaseThread::WaitReady() {
+    WaitReady(kInfinite);
+}
 
 bool PellBaseThread::WaitReady(unsigned int milliseconds) {
     if (m_threadHandle == nullptr) return true;
     return m_readyEvent.WaitOne(milliseconds) || m_exitEvent.IsSet();
 }
 
-void PellBaseThread::WaitPaused() { WaitPaused(kInfinite); }
+void PellBaseThread::WaitPaused() {
+    WaitPaused(kInfinite);
+}
 
 bool PellBaseThread::WaitPaused(unsigned int milliseconds) {
     if (m_threadHandle == nullptr) return true;
@@ -78,14 +83,14 @@ bool PellBaseThread::WaitPaused(unsigned int milliseconds) {
 
 bool PellBaseThread::WaitExit(unsigned int milliseconds) {
     if (m_threadHandle == nullptr) return true;
-    if (ferrolink::outside::IsCurrentThread(m_threadHandle)) return false;
+    if (CThread::IsCurrent(m_threadHandle)) return false;
     if (!m_exitEvent.WaitOne(milliseconds)) return false;
     JoinFinishedThread();
     return true;
 }
 
 void PellBaseThread::JoinFinishedThread() {
-    ferrolink::outside::JoinThread(m_threadHandle);
+    CThread::Join(m_threadHandle);
     m_threadHandle = nullptr;
     m_threadState = 0;
 }
@@ -105,9 +110,13 @@ void PellBaseThread::Resume() {
     m_resumeEvent.Set();
 }
 
-bool PellBaseThread::IsThreadSuccess() { return m_prepareSucceeded.load(); }
+bool PellBaseThread::IsThreadSuccess() {
+    return m_prepareSucceeded.load();
+}
 
-bool PellBaseThread::Prepare() { return true; }
+bool PellBaseThread::Prepare() {
+    return true;
+}
 
 void PellBaseThread::Finally() {}
 

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 
-#include <ferrolink/FerrolinkExport.h>
 #include <ferrolink/outside/CustomManualResetEvent.h>
 
 namespace ferrolink::core {
@@ -53,7 +52,7 @@ protected:
 
     // Non-zero while a created thread belongs to this object; zeroed when creation fails.
     std::uint64_t m_threadState = 0;
-    void* m_threadHandle = nullptr;
+    void* m_threadHandle = nullptr;  // the system's thread, made and joined by platform::CThread
     unsigned int m_threadId = 0;
     std::string* m_threadName;
 

@@ -1,6 +1,7 @@
 // The settings' logic, the same on every system: the INI form, the values' checks and defaults,
 // and the rule that a file which cannot be read or parsed is never overwritten. What the system
-// does differently (the file's default place, reading, locking, replacing) is CConfigFile's.
+// does differently (the file's default place, reading, locking, replacing) is the platform's
+// CConfigFile, whose failures are logged here.
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
 
 #include <boost/property_tree/ini_parser.hpp>
@@ -14,8 +15,8 @@
 #include <limits>
 #include <sstream>
 
-#include <ferrolink/outside/ConfigFile.h>
 #include <ferrolink/outside/CustomBoostLog.h>
+#include <ferrolink/platform/ConfigFile.h>
 
 namespace ferrolink::core {
 
@@ -24,6 +25,7 @@ CSerialize_NetworkCommon OC_NetworkCommon;
 namespace {
 
 using Tree = boost::property_tree::ptree;
+using platform::CConfigFile;
 
 constexpr const char* KeyPreviousDevice = "Network.PreviousPCapDeviceName";
 constexpr const char* KeyMode = "SoftwareMac.Mode";
@@ -88,7 +90,10 @@ bool Replace(const std::string& path, const Tree& tree) {
         FLK_LOG(2) << "configuration cannot be formatted: " << e.what();
         return false;
     }
-    return CConfigFile::Replace(path, stream.str());
+    std::string why;
+    if (CConfigFile::Replace(path, stream.str(), why)) return true;
+    FLK_LOG(2) << "configuration " << why;
+    return false;
 }
 
 // Read, change one value, write back: under the writers' lock, so that a value another process

@@ -22,8 +22,6 @@
 #include <mutex>
 #include <string>
 
-#include <ferrolink/FerrolinkExport.h>
-
 namespace ferrolink::core {
 
 // How the board detection judges a board's source address; values other than these two accept

@@ -2,8 +2,6 @@
 // back what it obtained on destruction.
 #pragma once
 
-#include <ferrolink/FerrolinkExport.h>
-
 namespace ferrolink::core {
 
 class CCustomMutex;

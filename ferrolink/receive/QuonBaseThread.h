@@ -7,7 +7,6 @@
 // nor the operating-system thread calls.
 #pragma once
 
-#include <ferrolink/FerrolinkExport.h>
 #include <ferrolink/outside/PellBaseThread.h>
 
 namespace ferrolink::core {

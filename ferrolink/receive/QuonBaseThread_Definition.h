@@ -4,14 +4,14 @@
 #pragma once
 
 #include <ferrolink/outside/CustomBoostLog.h>
-#include <ferrolink/outside/OsThread.h>
+#include <ferrolink/platform/Thread.h>
 #include <ferrolink/receive/QuonBaseThread.h>
 
 namespace ferrolink::core {
 
 template <typename T>
 bool CQuonBaseThread<T>::CustomCreateThread() {
-    m_threadHandle = ferrolink::outside::CreateThread(&CustomThreadProc, this, &m_threadId);
+    m_threadHandle = platform::CThread::Start(&CustomThreadProc, this, &m_threadId);
     if (m_threadHandle != nullptr) return true;
     m_threadState = 0;
     FLK_LOG(2) << "Start thread error. name = " << *m_threadName;

@@ -8,7 +8,7 @@
 
 #include <ferrolink/outside/CustomBoostLog.h>
 #include <ferrolink/platform/Link.h>
-#include <ferrolink/platform/TickCount.h>
+#include <ferrolink/platform/MonotonicClock.h>
 #include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
@@ -115,12 +115,12 @@ void CReceiveWPCapPacket::ReceivePacketHandler(unsigned char* user,
 bool CReceiveWPCapPacket::ReceivePacketHandler_Internal(const struct pcap_pkthdr* header,
                                                         const unsigned char* bytes) {
     const std::uint32_t previous = m_lastPacketTick;
-    const std::int64_t interval =
-        std::llabs(static_cast<std::int32_t>(previous - ferrolink::platform::GetTickCount()));
+    const std::int64_t interval = std::llabs(
+        static_cast<std::int32_t>(previous - ferrolink::platform::CMonotonicClock::Ticks()));
     if (interval > kSilenceLimitMs && previous != 0) {
         FLK_LOG(1) << "auto report packet time interval = " << interval;
     }
-    m_lastPacketTick = ferrolink::platform::GetTickCount();
+    m_lastPacketTick = ferrolink::platform::CMonotonicClock::Ticks();
 
     if (header == nullptr || bytes == nullptr) return false;
     if (header->caplen < static_cast<bpf_u_int32>(CConstValue::GetFrameMinimumSize()) ||

@@ -10,7 +10,7 @@
 
 #include <ferrolink/outside/CustomBoostLog.h>
 #include <ferrolink/platform/Link.h>
-#include <ferrolink/platform/TickCount.h>
+#include <ferrolink/platform/MonotonicClock.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/PacketDataWrapper.h>
 
@@ -85,9 +85,10 @@ bool CNetworkHelper::Detect_ReplyPacket(void* pcapHandle, int timeoutMs) {
         return false;
     }
     auto* handle = static_cast<pcap_t*>(pcapHandle);
-    const std::uint64_t start = ferrolink::platform::TickCountMs();
+    const std::uint64_t start = ferrolink::platform::CMonotonicClock::Milliseconds();
     for (;;) {
-        if (static_cast<long long>(ferrolink::platform::TickCountMs() - start) >= timeoutMs)
+        if (static_cast<long long>(ferrolink::platform::CMonotonicClock::Milliseconds() - start) >=
+            timeoutMs)
             return false;
         struct pcap_pkthdr* header = nullptr;
         const u_char* data = nullptr;

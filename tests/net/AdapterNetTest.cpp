@@ -20,14 +20,15 @@
 #include <ferrolink/adapter/NpfPacketHelper.h>
 #include <ferrolink/adapter/PCapOpen_Network.h>
 #include <ferrolink/adapter/PCapOpen_Network_Internal.h>
-#include <ferrolink/outside/NamedClaim.h>
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
+#include <ferrolink/platform/NamedClaim.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include "VethRig.h"
 #include "board-sim/BoardEmulator.h"
 #include "support/LogCapture.h"
 
 using namespace ferrolink::core;  // the library's core classes, linked from its archive
+using ferrolink::platform::CNamedClaim;
 
 namespace {
 

@@ -1,9 +1,9 @@
 // What only the Windows build has: Npcap device names joined with the IP Helper API's adapters,
 // automatic opening past adapters that are down or not Ethernet, %APPDATA% (and the shell's folder
 // without it), a settings file held for a moment by another program, board descriptions in GBK,
-// and the board claim held by another process and freed when that process dies. (Loading wpcap.dll,
-// and failing without it, is check_host.sh's; the bulk send through it is the transmit suite's,
-// above our stand-in.)
+// the board claim held by another process and freed when that process dies, and wait handles a
+// host waits on with its own. (Loading wpcap.dll, and failing without it, is check_host.sh's; the
+// bulk send through it is the transmit suite's, above our stand-in.)
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -17,17 +17,19 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 
 #include <ferrolink/adapter/PCapOpen_Network_Internal.h>
-#include <ferrolink/outside/ConfigFile.h>
-#include <ferrolink/outside/NamedClaim.h>
+#include <ferrolink/api/ferrolink.h>
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
 #include <ferrolink/platform/Adapters.h>
+#include <ferrolink/platform/ConfigFile.h>
 #include <ferrolink/platform/HostEncoding.h>
 #include <ferrolink/platform/Link.h>
+#include <ferrolink/platform/NamedClaim.h>
 #include "support/FakeAdapters.h"
 #include "support/LogCapture.h"
 #include "support/ScopedEnv.h"
@@ -122,7 +124,7 @@ TEST(AutoOpenWindowsTest, TheWalkGoesOnPastDownAndNonEthernetAdapters) {
 // A process started without APPDATA finds the same folder through the shell.
 TEST(ConfigurationWindowsTest, SettingsLiveUnderAppData) {
     namespace fs = std::filesystem;
-    const std::string userAppData = CConfigFile::Environment("APPDATA");
+    const std::string userAppData = flk::CConfigFile::Environment("APPDATA");
     ASSERT_FALSE(userAppData.empty()) << "wine gives every process APPDATA";
     const fs::path appData = fs::temp_directory_path() /
                              (L"flk-\u5F20\u4E09-" + std::to_wstring(::GetCurrentProcessId()));
@@ -162,7 +164,8 @@ TEST(ConfigurationWindowsTest, AWriteWaitsForAMomentaryHolderOfTheFile) {
         return ::CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     };
-    ASSERT_TRUE(CConfigFile::Replace(file.u8string(), "first\n"));
+    std::string why;
+    ASSERT_TRUE(flk::CConfigFile::Replace(file.u8string(), "first\n", why)) << why;
 
     HANDLE held = holdUnshared();
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
@@ -170,20 +173,16 @@ TEST(ConfigurationWindowsTest, AWriteWaitsForAMomentaryHolderOfTheFile) {
         ::Sleep(300);
         ::CloseHandle(held);
     });
-    EXPECT_TRUE(CConfigFile::Replace(file.u8string(), "second\n"));
+    EXPECT_TRUE(flk::CConfigFile::Replace(file.u8string(), "second\n", why)) << why;
     release.join();
     EXPECT_EQ("second\n", contents());
 
     held = holdUnshared();
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    CLogCapture log;
-    EXPECT_FALSE(CConfigFile::Replace(file.u8string(), "third\n"));
+    EXPECT_FALSE(flk::CConfigFile::Replace(file.u8string(), "third\n", why));
     ::CloseHandle(held);
-    const auto messages = log.Messages();
-    ASSERT_FALSE(messages.empty());
-    EXPECT_NE(std::string::npos, messages.back().find("configuration file cannot be replaced: "))
-        << messages.back();
-    EXPECT_NE(std::string::npos, messages.back().find("(tried 10 times)")) << messages.back();
+    EXPECT_EQ(0u, why.find("file cannot be replaced: " + file.u8string() + ": ")) << why;
+    EXPECT_NE(std::string::npos, why.find("(tried 10 times)")) << why;
     EXPECT_EQ("second\n", contents());
     EXPECT_EQ(1, std::distance(fs::directory_iterator(folder), fs::directory_iterator()))
         << "a temporary file was left behind";
@@ -195,6 +194,63 @@ TEST(HostEncodingTest, BoardDescriptionsAreLoggedInGbkBytes) {
     EXPECT_EQ("b0\xA3\xBA\xD6\xF7\xB0\xE5", flk::CHostEncoding::FromUtf8(u8"b0：主板"));
     EXPECT_EQ("plain", flk::CHostEncoding::FromUtf8("plain"));
     EXPECT_EQ("\xFF broken", flk::CHostEncoding::FromUtf8("\xFF broken")) << "not UTF-8: kept";
+}
+
+// A host waits on our events and mutex beside its own handles with WaitForMultipleObjects: the
+// handle the library gives is signalled exactly while a WaitOne(0) would succeed, and the OS
+// wait only watches (the auto-reset event keeps its signal, the mutex stays free).
+TEST(WaitHandleWindowsTest, TheSystemHandleFollowsTheObjectAndWakesAHostsWait) {
+    flk_event* manual = flk_event_create(0, 0);
+    flk_event* automatic = flk_event_create(1, 1);
+    flk_mutex* mutex = flk_mutex_create();
+    ASSERT_TRUE(manual && automatic && mutex);
+    const auto handle = [](void* h) { return static_cast<HANDLE>(h); };
+    HANDLE manualHandle = handle(flk_event_wait_handle(manual));
+    HANDLE automaticHandle = handle(flk_event_wait_handle(automatic));
+    HANDLE mutexHandle = handle(flk_mutex_wait_handle(mutex));
+    const struct SStep {
+        const char* what;
+        std::function<void()> act;
+        HANDLE handle;
+        bool signalled;
+    } steps[] = {
+        {"manual, made unset", [] {}, manualHandle, false},
+        {"manual, set", [&] { flk_event_set(manual); }, manualHandle, true},
+        {"manual, taken", [&] { EXPECT_EQ(FLK_OK, flk_event_wait(manual, 0, nullptr)); },
+         manualHandle, true},
+        {"manual, reset", [&] { flk_event_reset(manual); }, manualHandle, false},
+        {"auto, made set", [] {}, automaticHandle, true},
+        {"auto, taken after the system saw it",
+         [&] { EXPECT_EQ(FLK_OK, flk_event_wait(automatic, 0, nullptr)); }, automaticHandle, false},
+        {"mutex, free", [] {}, mutexHandle, true},
+        {"mutex, owned twice after the system saw it free",
+         [&] {
+             EXPECT_EQ(FLK_OK, flk_mutex_wait(mutex, 0, nullptr));
+             EXPECT_EQ(FLK_OK, flk_mutex_wait(mutex, 0, nullptr));
+         },
+         mutexHandle, false},
+        {"mutex, released once", [&] { flk_mutex_release(mutex); }, mutexHandle, false},
+        {"mutex, released", [&] { flk_mutex_release(mutex); }, mutexHandle, true},
+    };
+    for (const SStep& step : steps) {
+        step.act();
+        EXPECT_EQ(step.signalled, ::WaitForSingleObject(step.handle, 0) == WAIT_OBJECT_0)
+            << step.what;
+    }
+
+    // Set by another thread while the host waits on its own event and ours.
+    HANDLE own = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE handles[] = {own, manualHandle};
+    std::thread setter([&] {
+        ::Sleep(50);
+        flk_event_set(manual);
+    });
+    EXPECT_EQ(WAIT_OBJECT_0 + 1, ::WaitForMultipleObjects(2, handles, FALSE, 10000));
+    setter.join();
+    ::CloseHandle(own);
+    flk_event_destroy(manual);
+    flk_event_destroy(automatic);
+    flk_mutex_destroy(mutex);
 }
 
 // Runs this program as the claim's holder: it takes the claim, says so on the ready event and
@@ -211,7 +267,7 @@ TEST(NamedClaimTest, AnotherProcessHoldsTheClaimUntilItDies) {
     ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                  nullptr, &startup, &holder));
     const bool held = ::WaitForSingleObject(ready, 30000) == WAIT_OBJECT_0;
-    CNamedClaim claim;
+    flk::CNamedClaim claim;
     const bool takenWhileHeld = held && claim.Acquire(ClaimName);
     ::TerminateProcess(holder.hProcess, 9);
     ::WaitForSingleObject(holder.hProcess, 30000);
@@ -224,7 +280,7 @@ TEST(NamedClaimTest, AnotherProcessHoldsTheClaimUntilItDies) {
 }
 
 int HoldClaim() {
-    CNamedClaim claim;
+    flk::CNamedClaim claim;
     if (!claim.Acquire(ClaimName)) return 1;
     HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Local\\ferrolink_test_claim_ready");
     if (!ready) return 2;

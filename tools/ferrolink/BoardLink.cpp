@@ -14,8 +14,8 @@
 #include <ferrolink/adapter/NpfPacketHelper.h>
 #include <ferrolink/outside/AdapterInfo.h>
 #include <ferrolink/outside/CustomAutoResetEvent.h>
-#include <ferrolink/outside/NamedClaim.h>
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
+#include <ferrolink/platform/NamedClaim.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/protocol/PacketDataWrapper.h>
@@ -24,7 +24,8 @@
 #include "../common/BoardProtocol.h"
 #include "InterfaceCheck.h"
 
-using namespace ferrolink::core;  // the library's core classes, linked from its archive
+using namespace ferrolink::core;      // the library's core classes, linked from its archive
+using namespace ferrolink::platform;  // the board claim
 
 namespace tools = ferrolink::tools;
 

@@ -17,6 +17,7 @@ public:
     }
     ~CCustomEvent() override { flk_event_destroy(m_event); }
 
+    void* GetWaitHandle() override { return flk_event_wait_handle(m_event); }
     bool WaitOne(unsigned int milliseconds = 0xFFFFFFFFu,
                  const bool* abortFlag = nullptr) override {
         return flk_event_wait(m_event, milliseconds, abortFlag) == FLK_OK;

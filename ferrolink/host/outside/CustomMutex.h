@@ -15,6 +15,7 @@ public:
     }
     ~CCustomMutex() override { flk_mutex_destroy(m_mutex); }
 
+    void* GetWaitHandle() override { return flk_mutex_wait_handle(m_mutex); }
     // Obtains one more level of ownership; the owner itself never waits.
     bool WaitOne(unsigned int milliseconds = 0xFFFFFFFFu,
                  const bool* abortFlag = nullptr) override {

@@ -9,8 +9,10 @@ public:
     CCustomWaitHandle& operator=(const CCustomWaitHandle&) = delete;
     virtual ~CCustomWaitHandle() = default;
 
-    // An identity for the object the system waits on; ours is the object itself.
-    virtual void* GetWaitHandle() { return this; }
+    // What a host's own wait waits on, as the library gives it: on Windows a HANDLE for
+    // WaitForMultipleObjects, signalled while WaitOne(0) would succeed (the OS wait only watches;
+    // take the object with WaitOne); on Linux an identity of the object.
+    virtual void* GetWaitHandle() = 0;
     // True when obtained (mutex: owned; event: signalled) within `milliseconds` (0xFFFFFFFF: no
     // limit); false on time-out or when `abortFlag` reads true.
     virtual bool WaitOne(unsigned int milliseconds = 0xFFFFFFFFu,

@@ -29,13 +29,14 @@
 #include <ferrolink/outside/CustomAutoResetEvent.h>
 #include <ferrolink/outside/CustomManualResetEvent.h>
 #include <ferrolink/outside/CustomMutex.h>
-#include <ferrolink/outside/NamedClaim.h>
 #include <ferrolink/outside/Serialize_NetworkCommon.h>
 #include <ferrolink/outside/WaitReleaseMutex.h>
+#include <ferrolink/platform/NamedClaim.h>
 #include "support/LogCapture.h"
 #include "support/ScopedEnv.h"
 
-using namespace ferrolink::core;  // the library's core classes, linked from its archive
+using namespace ferrolink::core;      // the library's core classes, linked from its archive
+using namespace ferrolink::platform;  // the board claim
 
 namespace {
 
@@ -298,7 +299,8 @@ TEST(WaitHandlesTest, InstalledClaimFolderIsForItsGroupAloneAndEveryRefusalSaysW
             fs::create_directory("/run/lock");
             fs::permissions("/run/lock", fs::perms::all | fs::perms::sticky_bit);
             CLogCapture log;
-            check(CNamedClaim().Acquire("Quon_PCap_20") && CNamedClaim().Acquire("Quon_PCap_21"),
+            check(CCustomAutoResetEvent("Quon_PCap_20", false).IsCreated() &&
+                      CCustomAutoResetEvent("Quon_PCap_21", false).IsCreated(),
                   "no claim in /run/lock without the installed folder");
             check(fs::exists("/run/lock/Quon_PCap_21.lock"), "the claim is not in /run/lock");
             int notices = 0;

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include <ferrolink/outside/OsThread.h>
-#include <ferrolink/platform/TickCount.h>
+#include <ferrolink/platform/MonotonicClock.h>
+#include <ferrolink/platform/Thread.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/receive/QuonBaseThread_Definition.h>
 #include <ferrolink/receive/ReceiveWPCapPacket.h>
@@ -28,8 +28,8 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 using Probe = CReceiveWPCapPacketProbe;
 
-std::uint32_t g_now = 0;
-std::uint32_t FakeTick() {
+std::uint64_t g_now = 0;
+std::uint64_t FakeTick() {
     return g_now;
 }
 
@@ -85,7 +85,7 @@ TEST(ReceiveFramePathTest, CaptureModesSelectByAddressesAndOnlyWholeFramesPass) 
 }
 
 TEST(ReceiveFramePathTest, SilenceOverTwoSecondsIsLoggedAndAnyFrameRestartsTheWatch) {
-    ferrolink::platform::SetTickSourceForTesting(&FakeTick);
+    ferrolink::platform::SetClockForTesting(&FakeTick);
     CLogCapture log;
     CReceiveWPCapPacket r;
     Probe::Configure(r, CaptureMode_BoardToPc, nullptr, nullptr);
@@ -98,7 +98,7 @@ TEST(ReceiveFramePathTest, SilenceOverTwoSecondsIsLoggedAndAnyFrameRestartsTheWa
     Offer(r, valid);
     g_now = 9001 + 3000;
     Offer(r, shortFrame);
-    ferrolink::platform::SetTickSourceForTesting(nullptr);
+    ferrolink::platform::SetClockForTesting(nullptr);
     const std::vector<std::string> expected = {"auto report packet time interval = 2001",
                                                "auto report packet time interval = 3000"};
     EXPECT_EQ(expected, log.Messages());  // their severity (notice) shows end to end
@@ -147,7 +147,7 @@ TEST(WorkerThreadTest, RunsPausesResumesAndStopsFromEitherSideAfterAFailedCreati
     EXPECT_TRUE(w.WaitExit(0)) << "never started";
     w.WaitReady();
     w.Stop();
-    ferrolink::outside::FailThreadCreationForTesting(1);
+    ferrolink::platform::FailThreadCreationForTesting(1);
     EXPECT_FALSE(w.Start("Failing"));
     EXPECT_TRUE(w.WaitExit(0));
     ASSERT_TRUE(w.Start("Counting"));  // the object is usable afterwards

@@ -1,4 +1,4 @@
-#include <ferrolink/outside/NamedClaim.h>
+#include <ferrolink/platform/NamedClaim.h>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -19,7 +19,7 @@
 #include <sstream>
 #include <vector>
 
-#include <ferrolink/outside/CustomBoostLog.h>
+namespace ferrolink::platform {
 
 namespace {
 
@@ -88,17 +88,18 @@ private:
     int m_fd;
 };
 
-// The folder of the claims, and a notice, once per process, where it is not the installed one.
-SFolder ChooseFolder() {
+// The folder of the claims, and in `notice` (once per process) why it is not the installed one.
+SFolder ChooseFolder(std::string& notice) {
     const char* chosen = std::getenv("FERROLINK_LOCK_DIR");
     if (chosen && *chosen) {
         // A program that gained rights from its file would otherwise let any user who may start
         // it steer root's claims into a folder of that user's choosing.
         if (::getauxval(AT_SECURE) == 0) return {chosen, EFolderKind::Chosen};
         static std::once_flag told;
-        std::call_once(told, [] {
-            FLK_LOG(1) << "FERROLINK_LOCK_DIR is ignored: this program runs with rights granted "
-                          "by its file (setuid or file capabilities)";
+        std::call_once(told, [&] {
+            notice =
+                "FERROLINK_LOCK_DIR is ignored: this program runs with rights granted by its "
+                "file (setuid or file capabilities)";
         });
     }
     struct stat status {};
@@ -106,11 +107,11 @@ SFolder ChooseFolder() {
     if (::lstat(kInstalledFolder, &status) == 0 || errno != ENOENT)
         return {kInstalledFolder, EFolderKind::Installed};
     static std::once_flag told;
-    std::call_once(told, [] {
-        FLK_LOG(1) << "the claim folder " << kInstalledFolder
-                   << " does not exist (the package makes it at boot): claims are taken in the "
-                      "shared "
-                   << kSharedFolder << ", where any local user can block a board";
+    std::call_once(told, [&] {
+        notice += std::string(notice.empty() ? "" : "; ") + "the claim folder " + kInstalledFolder +
+                  " does not exist (the package makes it at boot): claims are taken in the "
+                  "shared " +
+                  kSharedFolder + ", where any local user can block a board";
     });
     return {kSharedFolder, EFolderKind::Shared};
 }
@@ -280,14 +281,16 @@ CNamedClaim::~CNamedClaim() {
 
 bool CNamedClaim::Acquire(const std::string& name) {
     Release();
-    const SFolder folder = ChooseFolder();
+    std::string notice;
+    const SFolder folder = ChooseFolder(notice);
+    if (!notice.empty()) Notice(notice);
     const std::string file = FileNameFor(name);
     const std::string path = folder.m_path + "/" + file;
     EClaimResult result = ClaimResult_Granted;
     std::string why;
     struct stat folderStatus {};
     CDescriptor dirFd(OpenFolder(folder, true, folderStatus, result, why));
-    if (dirFd.Get() < 0) return Refuse(name, result, why);
+    if (dirFd.Get() < 0) return Refuse(result, why);
 
     // An entry that is there is looked at before it is opened (a FIFO or a device is never
     // opened); a missing one is made exclusively, so nothing planted meanwhile is taken over.
@@ -298,10 +301,10 @@ bool CNamedClaim::Acquire(const std::string& name) {
         CDescriptor fd;
         if (::fstatat(dirFd.Get(), file.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) {
             if ((result = CheckEntry(folderStatus, entry, path, why)) != ClaimResult_Granted)
-                return Refuse(name, result, why);
+                return Refuse(result, why);
             fd.Reset(::openat(dirFd.Get(), file.c_str(), flags));
             if (fd.Get() < 0 && errno == EACCES)
-                return Refuse(name, ClaimResult_NotAClaim, Unreadable(path, entry));
+                return Refuse(ClaimResult_NotAClaim, Unreadable(path, entry));
             if (fd.Get() < 0 && (errno == ENOENT || errno == ELOOP)) continue;
         } else if (errno == ENOENT) {
             fd.Reset(::openat(dirFd.Get(), file.c_str(), flags | O_CREAT | O_EXCL, 0644));
@@ -309,14 +312,14 @@ bool CNamedClaim::Acquire(const std::string& name) {
             // Readable by every user who may claim, whatever the umask: a lock needs no more.
             if (fd.Get() >= 0) ::fchmod(fd.Get(), 0644);
         } else {
-            return Refuse(name, FolderError(folder, errno, "searched", why), why);
+            return Refuse(FolderError(folder, errno, "searched", why), why);
         }
         if (fd.Get() < 0) {
             const int error = errno;
             const EClaimResult kind = error == ENOSPC || error == EDQUOT  ? ClaimResult_NoSpace
                                       : error == EACCES || error == EPERM ? ClaimResult_NoPermission
                                                                           : ClaimResult_Failed;
-            return Refuse(name, kind,
+            return Refuse(kind,
                           (kind == ClaimResult_NoSpace ? "no room for the claim " + path + ": "
                            : kind == ClaimResult_NoPermission
                                ? "this user may not make claims in " + folder.m_path + ": "
@@ -324,14 +327,14 @@ bool CNamedClaim::Acquire(const std::string& name) {
                               ErrorText(error));
         }
         if (::fstat(fd.Get(), &entry) != 0)
-            return Refuse(name, ClaimResult_Failed,
+            return Refuse(ClaimResult_Failed,
                           "the claim " + path + " cannot be examined: " + ErrorText(errno));
         if ((result = CheckEntry(folderStatus, entry, path, why)) != ClaimResult_Granted)
-            return Refuse(name, result, why);
+            return Refuse(result, why);
         if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK)
-                return Refuse(name, ClaimResult_Held, HeldText(path, entry, FlockHolders()));
-            return Refuse(name, ClaimResult_Failed,
+                return Refuse(ClaimResult_Held, HeldText(path, entry, FlockHolders()));
+            return Refuse(ClaimResult_Failed,
                           "the claim " + path + " cannot be locked: " + ErrorText(errno));
         }
         // Locked, but a file no longer under the name would be a claim nobody else sees.
@@ -343,7 +346,7 @@ bool CNamedClaim::Acquire(const std::string& name) {
         Granted();
         return true;
     }
-    return Refuse(name, ClaimResult_Failed, "the claim " + path + " keeps changing; try again");
+    return Refuse(ClaimResult_Failed, "the claim " + path + " keeps changing; try again");
 }
 
 void CNamedClaim::Release() {
@@ -355,7 +358,9 @@ void CNamedClaim::Release() {
 
 std::vector<SClaimState> CNamedClaim::Survey(const std::vector<std::string>& names) {
     std::vector<SClaimState> states;
-    const SFolder folder = ChooseFolder();
+    std::string notice;
+    const SFolder folder = ChooseFolder(notice);
+    if (!notice.empty()) Notice(notice);
     SClaimState state;
     struct stat folderStatus {};
     CDescriptor dirFd(OpenFolder(folder, false, folderStatus, state.m_result, state.m_why));
@@ -392,3 +397,5 @@ std::vector<SClaimState> CNamedClaim::Survey(const std::vector<std::string>& nam
     }
     return states;
 }
+
+}  // namespace ferrolink::platform

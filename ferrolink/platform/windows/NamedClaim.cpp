@@ -6,13 +6,15 @@
 // name alive after we end; its attempt to make it fails with "access denied", which tells it the
 // board is held. The handle is kept in m_fd: Windows handles fit in 32 bits by design (they are
 // shared with 32-bit processes that way).
-#include <ferrolink/outside/NamedClaim.h>
+#include <ferrolink/platform/NamedClaim.h>
 
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace ferrolink::platform {
 
 namespace {
 
@@ -84,20 +86,18 @@ bool CNamedClaim::Acquire(const std::string& name) {
     Release();
     CAccountOnly security;
     if (!security.Get())
-        return Refuse(name, ClaimResult_Failed,
-                      "the claim " + name +
-                          " cannot be made: this account cannot be named "
-                          "(Windows error " +
-                          std::to_string(::GetLastError()) + ")");
+        return Refuse(ClaimResult_Failed, "the claim " + name +
+                                              " cannot be made: this account cannot be named "
+                                              "(Windows error " +
+                                              std::to_string(::GetLastError()) + ")");
     const HANDLE event = ::CreateEventW(security.Get(), FALSE, FALSE, KernelName(name).c_str());
     const DWORD error = ::GetLastError();
     if (!event && error == ERROR_ACCESS_DENIED)
-        return Refuse(name, ClaimResult_Held, HeldText(name, error));
+        return Refuse(ClaimResult_Held, HeldText(name, error));
     if (!event && error == ERROR_INVALID_HANDLE)
-        return Refuse(name, ClaimResult_NotAClaim, NotAnEvent(name));
+        return Refuse(ClaimResult_NotAClaim, NotAnEvent(name));
     if (!event)
         return Refuse(
-            name,
             error == ERROR_NO_SYSTEM_RESOURCES || error == ERROR_NOT_ENOUGH_MEMORY
                 ? ClaimResult_NoSpace
                 : ClaimResult_Failed,
@@ -105,7 +105,7 @@ bool CNamedClaim::Acquire(const std::string& name) {
     const auto value = reinterpret_cast<std::intptr_t>(event);
     if (error == ERROR_ALREADY_EXISTS || value < 0 || value > INT32_MAX) {
         ::CloseHandle(event);
-        return Refuse(name, ClaimResult_Held, HeldText(name, error));
+        return Refuse(ClaimResult_Held, HeldText(name, error));
     }
     m_fd = static_cast<int>(value);
     Granted();
@@ -140,3 +140,5 @@ std::vector<SClaimState> CNamedClaim::Survey(const std::vector<std::string>& nam
     }
     return states;
 }
+
+}  // namespace ferrolink::platform

@@ -1,7 +1,7 @@
 // The configuration file on Windows: %APPDATA%\ferrolink\network.ini. Writers of all processes of
 // the session are serialised by a named mutex; a write goes to a temporary file that
 // MoveFileEx puts in place of the old one in one step.
-#include <ferrolink/outside/ConfigFile.h>
+#include <ferrolink/platform/ConfigFile.h>
 
 #include <windows.h>
 
@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <string>
 
-#include <ferrolink/outside/CustomBoostLog.h>
+namespace ferrolink::platform {
 
 namespace {
 
@@ -193,7 +193,7 @@ bool CConfigFile::FolderWritable(const std::string& folder, std::string& why) {
     return true;
 }
 
-bool CConfigFile::Replace(const std::string& path, const std::string& text) {
+bool CConfigFile::Replace(const std::string& path, const std::string& text, std::string& why) {
     const fs::path target = PathOf(path);
     fs::path temporary = target;
     temporary += ".tmp" + std::to_string(::GetCurrentProcessId());
@@ -202,15 +202,15 @@ bool CConfigFile::Replace(const std::string& path, const std::string& text) {
     HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        FLK_LOG(2) << "configuration temporary file cannot be made: " << temporary.u8string()
-                   << ": " << SystemMessage(::GetLastError());
+        why = "temporary file cannot be made: " + temporary.u8string() + ": " +
+              SystemMessage(::GetLastError());
         return false;
     }
     const bool written = WriteAll(file, text) && ::FlushFileBuffers(file);
     const DWORD writeError = ::GetLastError();
     if (!::CloseHandle(file) || !written) {
-        FLK_LOG(2) << "configuration temporary file cannot be written: " << temporary.u8string()
-                   << ": " << SystemMessage(written ? ::GetLastError() : writeError);
+        why = "temporary file cannot be written: " + temporary.u8string() + ": " +
+              SystemMessage(written ? ::GetLastError() : writeError);
         ::DeleteFileW(temporary.c_str());
         return false;
     }
@@ -223,10 +223,11 @@ bool CConfigFile::Replace(const std::string& path, const std::string& text) {
             ::Sleep(ReplaceRetryMilliseconds);
             continue;
         }
-        FLK_LOG(2) << "configuration file cannot be replaced: " << path << ": "
-                   << SystemMessage(error)
-                   << (attempt > 1 ? " (tried " + std::to_string(attempt) + " times)" : "");
+        why = "file cannot be replaced: " + path + ": " + SystemMessage(error) +
+              (attempt > 1 ? " (tried " + std::to_string(attempt) + " times)" : "");
         ::DeleteFileW(temporary.c_str());
         return false;
     }
 }
+
+}  // namespace ferrolink::platform

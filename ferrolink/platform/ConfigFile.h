@@ -2,7 +2,7 @@
 // lives by default, reading it without following a link or swallowing a huge file, making its
 // folder, a lock that serialises the writers of all processes, and replacing the file in one
 // step. The settings logic (CSerialize_NetworkCommon) is the same on every system and calls only
-// this. Internal to the library: not installed.
+// this, and logs what it is told. Internal to the library: not installed.
 //
 // An object holds the writers' lock on a configuration folder from its construction to its
 // destruction; the rest are static functions.
@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+
+namespace ferrolink::platform {
 
 class CConfigFile {
 public:
@@ -50,11 +52,14 @@ public:
     static bool FolderWritable(const std::string& folder, std::string& why);
 
     // Writes `text` to a temporary file beside `path` and puts it in place of `path` in one step,
-    // so that a reader sees the old file or the new one, never a part. Logs why when it fails and
-    // leaves no temporary file behind.
-    static bool Replace(const std::string& path, const std::string& text);
+    // so that a reader sees the old file or the new one, never a part. When it fails it leaves no
+    // temporary file behind, and `why` names the file and the cause ("file cannot be replaced:
+    // ...").
+    static bool Replace(const std::string& path, const std::string& text, std::string& why);
 
 private:
     // The lock's descriptor or handle, as the system's side defines; -1 when none is held.
     std::intptr_t m_lock = -1;
 };
+
+}  // namespace ferrolink::platform

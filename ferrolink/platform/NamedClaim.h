@@ -1,6 +1,6 @@
-// An exclusive claim on a name across the processes of this machine, released when its holder
-// ends, even when killed. Held by CCustomAutoResetEvent's named form; the tool asks it why a claim
-// failed and which boards are held.
+// The board claim: an exclusive claim on a name across the processes of this machine, released
+// when its holder ends, even when killed. Held by CCustomAutoResetEvent's named form, which logs
+// what it is told; the tool asks it why a claim failed and which boards are held.
 //
 // Linux: an exclusive flock on a regular file made for it in the claim folder, /run/ferrolink
 // (root's, mode 2770, group ferrolink: only those allowed to drive boards can make entries there).
@@ -14,6 +14,8 @@
 
 #include <string>
 #include <vector>
+
+namespace ferrolink::platform {
 
 // What became of a claim, so that callers can tell apart what to say and do.
 enum EClaimResult : int {
@@ -53,6 +55,12 @@ public:
     // search failed.
     static std::string LastRefusal();
     static EClaimResult LastResult();
+    // Whether the last refusal differs from the one before it in this process: a held board is
+    // heard again and again while a search listens, and its refusal is worth one record.
+    bool IsNewRefusal() const { return m_newRefusal; }
+    // Notices about where claims are taken (each once per process), gathered since the last call,
+    // for the caller to log.
+    static std::vector<std::string> TakeNotices();
 
     // What stands under each of these names, looked at without making, changing or locking
     // anything: a record for each name that is not free, or one record without a name when the
@@ -60,11 +68,16 @@ public:
     static std::vector<SClaimState> Survey(const std::vector<std::string>& names);
 
 private:
-    // Records and logs a refusal; false, for Acquire to return.
-    bool Refuse(const std::string& name, EClaimResult result, const std::string& why);
+    // Records a refusal; false, for Acquire to return.
+    bool Refuse(EClaimResult result, const std::string& why);
     void Granted();
+    // Keeps a notice for TakeNotices.
+    static void Notice(const std::string& text);
 
     int m_fd = -1;
     EClaimResult m_result = ClaimResult_Granted;
     std::string m_refusal;
+    bool m_newRefusal = false;
 };
+
+}  // namespace ferrolink::platform

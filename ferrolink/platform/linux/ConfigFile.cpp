@@ -1,7 +1,7 @@
 // The configuration file on Linux: $XDG_CONFIG_HOME/ferrolink/network.ini, else
 // ~/.config/ferrolink/network.ini. Writers of all processes are serialised by an flock on the
 // file's folder; a write goes to an mkstemp file that is renamed over the old one.
-#include <ferrolink/outside/ConfigFile.h>
+#include <ferrolink/platform/ConfigFile.h>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <vector>
 
-#include <ferrolink/outside/CustomBoostLog.h>
+namespace ferrolink::platform {
 
 namespace {
 
@@ -149,27 +149,28 @@ bool CConfigFile::FolderWritable(const std::string& folder, std::string& why) {
     return false;
 }
 
-bool CConfigFile::Replace(const std::string& path, const std::string& text) {
+bool CConfigFile::Replace(const std::string& path, const std::string& text, std::string& why) {
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
-        FLK_LOG(2) << "configuration temporary file cannot be made: " << temporary
-                   << ": errno = " << errno;
+        why = "temporary file cannot be made: " + temporary + ": " + std::strerror(errno);
         return false;
     }
     // mkstemp makes the file private; the settings are not secret, but they are the user's.
     const bool written = ::fchmod(fd, 0644) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
     const int writeError = errno;
     if (::close(fd) != 0 || !written) {
-        FLK_LOG(2) << "configuration temporary file cannot be written: " << temporary
-                   << ": errno = " << (written ? errno : writeError);
+        why = "temporary file cannot be written: " + temporary + ": " +
+              std::strerror(written ? errno : writeError);
         ::unlink(temporary.c_str());
         return false;
     }
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        FLK_LOG(2) << "configuration file cannot be replaced: " << path << ": errno = " << errno;
+        why = "file cannot be replaced: " + path + ": " + std::strerror(errno);
         ::unlink(temporary.c_str());
         return false;
     }
     return true;
 }
+
+}  // namespace ferrolink::platform
