@@ -21,6 +21,7 @@
 #include "ResetCommand.h"
 #include "SendCommand.h"
 #include "common/ConsoleLog.h"
+#include "platform/Console.h"
 
 namespace {
 
@@ -113,8 +114,10 @@ int main(int argc, char** argv) {
     app.option_defaults()->always_capture_default();
     app.require_subcommand(1);
     app.fallthrough();  // --log-level may also follow the subcommand
-    app.set_version_flag("--version",
-                         std::string("ferrolink " FERROLINK_VERSION " on ") + pcap_lib_version());
+    // The capture library is asked only when --version is: on Windows that loads wpcap.dll.
+    app.set_version_flag("--version", [] {
+        return std::string("ferrolink " FERROLINK_VERSION " on ") + pcap_lib_version();
+    });
     std::string logLevel;
     app.add_option("--log-level", logLevel,
                    "library log records shown on standard error: off, failure, notice "
@@ -165,7 +168,7 @@ int main(int argc, char** argv) {
     }
     if (logLevel.empty()) logLevel = "off";
     // Whole lines, so that log records on standard error never cut a line of ours in two.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    ferrolink::tools::CConsole::WholeLineOutput();
     ferrolink::tools::CConsoleLog::Install(logLevel);
     InstallSignals();
 
