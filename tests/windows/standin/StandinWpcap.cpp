@@ -1,6 +1,7 @@
 // A wpcap.dll of our own for the tests: the send queue as WinPcap defines it, a transmission
-// that sends nothing and says so, and an open that finds no device but remembers the flags it was
-// given (standin_last_open_flags). Placed beside the test programs, it is what the library loads.
+// that sends nothing and says so, an open that finds no device but remembers the flags it was
+// given (standin_last_open_flags), and an empty device list. Placed beside the test programs, it
+// is what the library loads.
 #include <pcap/pcap.h>
 
 #include <cstdlib>
@@ -27,6 +28,16 @@ pcap_t* pcap_open(const char*, int, int flags, int, struct pcap_rmtauth*, char* 
 
 __declspec(dllexport) int standin_last_open_flags() {
     return lastOpenFlags;
+}
+
+// A PC without capture devices.
+int pcap_findalldevs(pcap_if_t** devices, char*) {
+    *devices = nullptr;
+    return 0;
+}
+
+const char* pcap_lib_version() {
+    return "the tests' stand-in wpcap.dll";
 }
 
 pcap_t* pcap_open_dead(int, int) {

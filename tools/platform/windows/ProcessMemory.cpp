@@ -1,7 +1,8 @@
 #include "platform/ProcessMemory.h"
 
-#include <psapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <psapi.h>
 
 namespace ferrolink::tools {
 
