@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
     }
     if (logLevel.empty()) logLevel = "off";
     // Whole lines, so that log records on standard error never cut a line of ours in two.
-    ferrolink::tools::CConsole::WholeLineOutput();
+    ferrolink::tools::CConsole::PrepareOutput();
     ferrolink::tools::CConsoleLog::Install(logLevel);
     InstallSignals();
 

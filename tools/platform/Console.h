@@ -14,8 +14,9 @@ public:
     // True when standard output is a terminal (not a file, a pipe or the null device).
     static bool OutputIsTerminal();
     // Standard output leaves in whole lines, so that log records on standard error never cut
-    // one of its lines in two.
-    static void WholeLineOutput();
+    // one of its lines in two; a console shows the UTF-8 text the tool writes (the board's error
+    // descriptions).
+    static void PrepareOutput();
 };
 
 }  // namespace ferrolink::tools

@@ -29,7 +29,7 @@ bool CConsole::OutputIsTerminal() {
     return ::isatty(STDOUT_FILENO) != 0;
 }
 
-void CConsole::WholeLineOutput() {
+void CConsole::PrepareOutput() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 }
 

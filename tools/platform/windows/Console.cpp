@@ -3,12 +3,18 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace ferrolink::tools {
 
 namespace {
 
 void (*g_onStop)() = nullptr;
+UINT g_codePage = 0;  // the console's own, given back at exit
+
+void RestoreCodePage() {
+    if (g_codePage) SetConsoleOutputCP(g_codePage);
+}
 
 // Runs on a thread the system starts for the event.
 BOOL WINAPI OnControl(DWORD event) {
@@ -45,10 +51,13 @@ bool CConsole::OutputIsTerminal() {
     return output && output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode) != 0;
 }
 
-void CConsole::WholeLineOutput() {
+void CConsole::PrepareOutput() {
     // The C runtime has no line buffering (it takes _IOLBF for full buffering); unbuffered, it
     // writes each printf in one piece.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    g_codePage = GetConsoleOutputCP();
+    if (g_codePage && g_codePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit(&RestoreCodePage);
 }
 
 }  // namespace ferrolink::tools
