@@ -175,6 +175,7 @@ bool CConsoleLog::Install(const std::string& level) {
         core->set_logging_enabled(false);
         return true;
     }
+    core->set_logging_enabled(true);
     if (g_sink) return true;
     const ESeverityLevel lowest = level == "notice" ? SeverityLevel_Notice : SeverityLevel_Failure;
     g_sink = boost::make_shared<Sink>();

@@ -85,6 +85,16 @@ bool CBoardLink::Open(const std::string& device, const bool* abort, std::string&
         status = ExitStatus_JobFailed;
         return false;
     }
+    // Without a working capture library (no Npcap on Windows) nothing below can succeed, and
+    // its failures would look like a missing board or interface: its own words come first.
+    pcap_if_t* devices = nullptr;
+    char why[PCAP_ERRBUF_SIZE] = "";
+    if (pcap_findalldevs(&devices, why) != 0) {
+        error = std::string("cannot list the adapters: ") + why;
+        status = ExitStatus_LinkFailed;
+        return false;
+    }
+    pcap_freealldevs(devices);
     if (device.empty()) {
         if (m_network.Open_ByAuto(0, abort)) {
             m_device = OC_NetworkCommon.Previous_PCapDeviceName_Get();

@@ -105,6 +105,9 @@ std::vector<std::string> OptionNames(CLI::App& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Nothing from the library reaches the console before the level is known (--version loads
+    // the capture library, which logs when it is missing).
+    ferrolink::tools::CConsoleLog::Install("off");
     CLI::App app{
         "ferrolink " FERROLINK_VERSION
         ": talk to the printer mainboard over its Ethernet link.\nExit status: 0 ok (also a "

@@ -49,6 +49,7 @@ standin|0|out|^  list  ;;^  detect  ;;^  send  ;;^  reset  ;;^  monitor  ;;^  du
 standin|3|err|^ferrolink: no Ethernet adapters found \(0 other capture devices|list
 standin|3|out|^\{"error":"no Ethernet adapters found.*"event":"error".*"exit_status":3|list --json
 none|3|err|^ferrolink: cannot list the adapters: Npcap is not installed|list
+none|3|err|^ferrolink: cannot list the adapters: Npcap is not installed|detect
 standin|1|err|^ferrolink: cannot write folder: it is a directory|dump -w folder
 standin|1|err|^ferrolink: cannot write the timeline NUL: not a regular file|send job.bin --timeline NUL
 standin|2|err|did you mean 'list'|lisst
