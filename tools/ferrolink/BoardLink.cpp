@@ -55,6 +55,20 @@ EExitStatus ClaimExitStatus(EClaimResult result) {
     }
 }
 
+// After an open failed: without a working capture library (no Npcap on Windows) nothing could
+// succeed, and its failure would pass for a missing board or interface. False with its words.
+bool CaptureLibraryWorks(std::string& error, EExitStatus& status) {
+    pcap_if_t* devices = nullptr;
+    char why[PCAP_ERRBUF_SIZE] = "";
+    if (pcap_findalldevs(&devices, why) == 0) {
+        pcap_freealldevs(devices);
+        return true;
+    }
+    error = std::string("cannot list the adapters: ") + why;
+    status = ExitStatus_LinkFailed;
+    return false;
+}
+
 }  // namespace
 
 CBoardLink::CBoardLink() {
@@ -85,21 +99,12 @@ bool CBoardLink::Open(const std::string& device, const bool* abort, std::string&
         status = ExitStatus_JobFailed;
         return false;
     }
-    // Without a working capture library (no Npcap on Windows) nothing below can succeed, and
-    // its failures would look like a missing board or interface: its own words come first.
-    pcap_if_t* devices = nullptr;
-    char why[PCAP_ERRBUF_SIZE] = "";
-    if (pcap_findalldevs(&devices, why) != 0) {
-        error = std::string("cannot list the adapters: ") + why;
-        status = ExitStatus_LinkFailed;
-        return false;
-    }
-    pcap_freealldevs(devices);
     if (device.empty()) {
         if (m_network.Open_ByAuto(0, abort)) {
             m_device = OC_NetworkCommon.Previous_PCapDeviceName_Get();
             return true;
         }
+        if (!CaptureLibraryWorks(error, status)) return false;
         status = ExitStatus_JobFailed;
         // Say which boards cannot be claimed: a held board is never heard by the search. The
         // claims are only looked at (the 256 well-formed names; nothing is made or locked).
@@ -148,11 +153,13 @@ bool CBoardLink::Open(const std::string& device, const bool* abort, std::string&
     const std::string name = device.rfind("rpcap://", 0) == 0 ? device : "rpcap://" + device;
     m_device = name;
     if (LinkState() == ELinkState::Gone) {
+        if (!CaptureLibraryWorks(error, status)) return false;
         error = "there is no interface " + InterfaceName() + " (see `ferrolink list`)";
         status = ExitStatus_LinkFailed;
         return false;
     }
     if (!m_network.Open_ByDeviceName(name.c_str())) {
+        if (!CaptureLibraryWorks(error, status)) return false;
         error = CInterfaceCheck::OpenFailure(InterfaceName());
         status = ExitStatus_LinkFailed;
         return false;
