@@ -1,7 +1,7 @@
 # What the Windows package holds beside ferrolink.dll (included after the library's targets):
 # the import library in Microsoft's format for Visual Studio hosts, the mingw import library under
-# the name mingw's linker looks for, and the DLLs that ferrolink.dll loads, found by walking its
-# imports rather than copied wholesale.
+# the name mingw's linker looks for, and the DLLs that ferrolink.dll and ferrolink.exe load, found
+# by walking their imports rather than copied wholesale.
 
 if(NOT MSVC)
   # libferrolink.dll.a for mingw hosts (-lferrolink finds it); ferrolink.lib, Microsoft's format,
@@ -29,9 +29,10 @@ if(FERROLINK_DLLTOOL AND NOT MSVC)
 endif()
 
 if(CMAKE_CROSSCOMPILING AND NOT MSVC)
-  # Cross-built with mingw: the DLLs ferrolink.dll loads, and the ones they load, from the
-  # compiler's runtime and the cross-built Boost. Windows' own DLLs are left out; any other import
-  # that is found nowhere fails the install, so a package never ships without a DLL it needs.
+  # Cross-built with mingw: the DLLs ferrolink.dll and the tool load, and the ones they load,
+  # from the compiler's runtime and the cross-built Boost. Windows' own DLLs are left out; any
+  # other import that is found nowhere fails the install, so a package never ships without a DLL
+  # it needs.
   find_program(FERROLINK_OBJDUMP NAMES ${CMAKE_C_COMPILER_TARGET}-objdump x86_64-w64-mingw32-objdump
                REQUIRED)
   install(CODE "
@@ -40,6 +41,7 @@ if(CMAKE_CROSSCOMPILING AND NOT MSVC)
     set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND \"${FERROLINK_OBJDUMP}\")
     file(GET_RUNTIME_DEPENDENCIES
       LIBRARIES \"$<TARGET_FILE:ferrolink>\"
+      $<$<TARGET_EXISTS:ferrolink_cli>:EXECUTABLES \"$<TARGET_FILE:ferrolink_cli>\">
       DIRECTORIES ${FERROLINK_RUNTIME_DLL_DIRS}
       PRE_EXCLUDE_REGEXES \"^(api-ms-|ext-ms-)\"
         \"^(advapi32|bcrypt|crypt32|iphlpapi|kernel32|msvcrt|mswsock|ntdll|ole32|oleaut32)\\\\.dll$\"
@@ -47,7 +49,7 @@ if(CMAKE_CROSSCOMPILING AND NOT MSVC)
       RESOLVED_DEPENDENCIES_VAR _flk_found
       UNRESOLVED_DEPENDENCIES_VAR _flk_missing)
     if(_flk_missing)
-      message(FATAL_ERROR \"ferrolink.dll loads DLLs found in none of ${FERROLINK_RUNTIME_DLL_DIRS}: \${_flk_missing}\")
+      message(FATAL_ERROR \"ferrolink.dll or ferrolink.exe loads DLLs found in none of ${FERROLINK_RUNTIME_DLL_DIRS}: \${_flk_missing}\")
     endif()
     file(INSTALL \${_flk_found} DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
     if(CMAKE_INSTALL_DO_STRIP)

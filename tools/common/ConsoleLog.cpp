@@ -17,6 +17,8 @@
 
 #include <ferrolink/host/outside/CustomBoostLog.h>
 
+#include "platform/LocalTime.h"
+
 namespace logging = boost::log;
 namespace sinks = boost::log::sinks;
 
@@ -35,9 +37,9 @@ std::string LocalTime() {
     const auto now = std::chrono::system_clock::now();
     const auto us =
         std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
-    const std::time_t t = static_cast<std::time_t>(us / 1000000);
     std::tm local{};
-    localtime_r(&t, &local);
+    long offset = 0;
+    CLocalTime::Split(static_cast<std::time_t>(us / 1000000), local, offset);
     char text[64];
     const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     std::snprintf(text + n, sizeof text - n, ".%06lld", static_cast<long long>(us % 1000000));
@@ -173,6 +175,7 @@ bool CConsoleLog::Install(const std::string& level) {
         core->set_logging_enabled(false);
         return true;
     }
+    core->set_logging_enabled(true);
     if (g_sink) return true;
     const ESeverityLevel lowest = level == "notice" ? SeverityLevel_Notice : SeverityLevel_Failure;
     g_sink = boost::make_shared<Sink>();

@@ -15,7 +15,9 @@ public:
     // are counted and summarised.
     static constexpr int kBurst = 5;
 
-    // "off", "failure" (severity 2 only) or "notice" (1 and 2). False for any other name.
+    // "off", "failure" (severity 2 only) or "notice" (1 and 2). False for any other name. May be
+    // called again: "off" first keeps Boost.Log's default console output away until the level
+    // is known.
     static bool Install(const std::string& level);
     static bool IsLevel(const std::string& level);
     // Writes the summaries whose second has passed; `all`: every pending one (at exit). Installed

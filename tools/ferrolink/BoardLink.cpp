@@ -1,13 +1,10 @@
 #include "BoardLink.h"
 
 #include <pcap/pcap.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <random>
 
 #include <ferrolink/adapter/FindAllDevice.h>
@@ -59,11 +56,18 @@ EExitStatus ClaimExitStatus(EClaimResult result) {
     }
 }
 
-std::string ReadFirstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
+// After an open failed: without a working capture library (no Npcap on Windows) nothing could
+// succeed, and its failure would pass for a missing board or interface. False with its words.
+bool CaptureLibraryWorks(std::string& error, EExitStatus& status) {
+    pcap_if_t* devices = nullptr;
+    char why[PCAP_ERRBUF_SIZE] = "";
+    if (pcap_findalldevs(&devices, why) == 0) {
+        pcap_freealldevs(devices);
+        return true;
+    }
+    error = std::string("cannot list the adapters: ") + why;
+    status = ExitStatus_LinkFailed;
+    return false;
 }
 
 }  // namespace
@@ -101,6 +105,7 @@ bool CBoardLink::Open(const std::string& device, const bool* abort, std::string&
             m_device = OC_NetworkCommon.Previous_PCapDeviceName_Get();
             return true;
         }
+        if (!CaptureLibraryWorks(error, status)) return false;
         status = ExitStatus_JobFailed;
         // Say which boards cannot be claimed: a held board is never heard by the search. The
         // claims are only looked at (the 256 well-formed names; nothing is made or locked).
@@ -149,11 +154,13 @@ bool CBoardLink::Open(const std::string& device, const bool* abort, std::string&
     const std::string name = device.rfind("rpcap://", 0) == 0 ? device : "rpcap://" + device;
     m_device = name;
     if (LinkState() == ELinkState::Gone) {
+        if (!CaptureLibraryWorks(error, status)) return false;
         error = "there is no interface " + InterfaceName() + " (see `ferrolink list`)";
         status = ExitStatus_LinkFailed;
         return false;
     }
     if (!m_network.Open_ByDeviceName(name.c_str())) {
+        if (!CaptureLibraryWorks(error, status)) return false;
         error = CInterfaceCheck::OpenFailure(InterfaceName());
         status = ExitStatus_LinkFailed;
         return false;
@@ -339,30 +346,11 @@ std::vector<unsigned char> CBoardLink::BoardsHeard() const {
 }
 
 void CBoardLink::SizeSendBuffer(std::size_t bytes) {
-    auto* handle = static_cast<pcap_t*>(m_network.GetPCapHandle(1000));
-    const int fd = handle ? pcap_get_selectable_fd(handle) : -1;
-    if (fd < 0) return;
-    int current = 0;
-    socklen_t length = sizeof current;
-    // The kernel reports twice what was asked (its bookkeeping); a larger one stays.
-    if (::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &current, &length) == 0 &&
-        static_cast<std::size_t>(current) / 2 >= bytes)
-        return;
-    const int wanted = static_cast<int>(std::min<std::size_t>(bytes, std::size_t{64} << 20));
-    // Beyond the system's limit needs CAP_NET_ADMIN; without it the limit is what we get.
-    if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &wanted, sizeof wanted) != 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &wanted, sizeof wanted);
+    tools::CNetworkInterface::ReserveSendBuffer(m_network.GetPCapHandle(1000), bytes);
 }
 
 ELinkState CBoardLink::LinkState() const {
-    const std::string folder = "/sys/class/net/" + InterfaceName();
-    std::error_code code;
-    if (!std::filesystem::exists(folder, code)) return ELinkState::Gone;
-    const std::string state = ReadFirstLine(folder + "/operstate");
-    if (state == "up") return ELinkState::Up;
-    // Some drivers never say "up"; their carrier does.
-    if (state == "unknown" && ReadFirstLine(folder + "/carrier") == "1") return ELinkState::Up;
-    return ELinkState::Down;
+    return tools::CNetworkInterface::LinkState(InterfaceName());
 }
 
 std::uint64_t CBoardLink::FramesReceived() const {

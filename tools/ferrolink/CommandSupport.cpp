@@ -2,12 +2,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 #include "FrameText.h"
+#include "platform/Console.h"
+#include "platform/ProcessMemory.h"
 
 std::atomic<bool> g_stop{false};
 bool g_abort = false;
@@ -15,7 +15,7 @@ bool g_json = false;
 
 namespace {
 
-void OnSignal(int) {
+void OnStop() {
     g_stop.store(true);
     __atomic_store_n(&g_abort, true, __ATOMIC_RELEASE);
 }
@@ -23,10 +23,7 @@ void OnSignal(int) {
 }  // namespace
 
 void InstallSignals() {
-    struct sigaction action {};
-    action.sa_handler = &OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    ferrolink::tools::CConsole::OnStopRequest(&OnStop);
 }
 
 int Fail(EExitStatus status, const std::string& text) {
@@ -58,12 +55,7 @@ std::string MacText(const unsigned char* mac) {
 }
 
 double PeakMemoryMB() {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::strtod(line.c_str() + 6, nullptr) * 1024.0 / 1e6;
-    return 0;
+    return ferrolink::tools::CProcessMemory::PeakMB();
 }
 
 int OpenLink(CBoardLink& link, const std::string& device, bool claim, ECaptureMode mode,

@@ -20,7 +20,8 @@
 // 82,237 frames/s of 1468-byte packets.
 constexpr double kGigabitGoodputMBps = 120.72;
 
-// Set by Ctrl-C or SIGTERM, and by a command that reached its own end (a count).
+// Set by Ctrl-C or a request to end the process, and by a command that reached its own end (a
+// count).
 extern std::atomic<bool> g_stop;
 // The library's abort flag for the adapter search.
 extern bool g_abort;

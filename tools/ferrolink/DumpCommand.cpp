@@ -1,16 +1,12 @@
 #include "DumpCommand.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <pcap/pcap.h>
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
+#include "CaptureFileWriter.h"
 #include "CommandSupport.h"
 #include "FrameText.h"
 #include "common/ConsoleLog.h"
@@ -21,118 +17,9 @@ namespace {
 
 constexpr int kMaxSnapshot = 262144;  // libpcap's largest, and tcpdump's default
 
-// The capture file being written: every write checked, and on a failure the file cut back to its
-// last whole frame, so that what was written stays readable.
-class CCaptureFile {
-public:
-    ~CCaptureFile() { Close(); }
-
-    bool Open(const std::string& path, pcap_t* source, int snapshot, std::string& error) {
-        m_path = path;
-        m_dead = pcap_open_dead(pcap_datalink(source), snapshot);
-        if (!m_dead) {
-            error = "cannot write " + path + ": out of memory";
-            return false;
-        }
-        if (path == "-") {
-            m_dumper = pcap_dump_fopen(m_dead, stdout);
-        } else {
-            // Never through a link somebody planted, and never writable by others.
-            const int fd =
-                ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-            if (fd < 0) {
-                error = "cannot write " + path + ": " +
-                        (errno == ELOOP ? std::string("it is a symbolic link, not followed")
-                                        : std::strerror(errno));
-                return false;
-            }
-            FILE* file = ::fdopen(fd, "wb");
-            if (!file) {
-                error = "cannot write " + path + ": " + std::strerror(errno);
-                ::close(fd);
-                return false;
-            }
-            m_dumper = pcap_dump_fopen(m_dead, file);
-            if (!m_dumper) std::fclose(file);
-        }
-        if (!m_dumper) {
-            error = "cannot write " + path + ": " + pcap_geterr(m_dead);
-            return false;
-        }
-        return Flush(error);
-    }
-
-    void Write(const pcap_pkthdr* header, const u_char* frame) {
-        pcap_dump(reinterpret_cast<u_char*>(m_dumper), header, frame);
-        ++m_pending;
-    }
-
-    // Pushes what was written to the system; on failure cuts the file at the last whole frame.
-    bool Flush(std::string& error) {
-        if (pcap_dump_flush(m_dumper) != 0 || std::ferror(pcap_dump_file(m_dumper))) {
-            const int cause = errno;
-            const int fd = fileno(pcap_dump_file(m_dumper));
-            if (m_path != "-" && m_good > 0 && ::ftruncate(fd, m_good) == 0) {
-                // What stdio still holds would land past the cut at close: send it nowhere.
-                const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-                if (null >= 0) {
-                    ::dup2(null, fd);
-                    ::close(null);
-                }
-            }
-            error = "cannot write " + m_path + ": " + std::strerror(cause ? cause : EIO) + " (" +
-                    std::to_string(m_frames) +
-                    " frames written before it; the file ends at the last whole frame)";
-            return false;
-        }
-        m_frames += m_pending;
-        m_pending = 0;
-        const std::int64_t at = pcap_dump_ftell64(m_dumper);
-        if (at > 0) m_good = at;
-        return true;
-    }
-
-    // Flushes, makes it durable where the file system can, and closes; false with the cause.
-    bool Finish(std::string& error) {
-        if (!m_dumper) return true;
-        bool ok = Flush(error);
-        FILE* file = pcap_dump_file(m_dumper);
-        if (ok && m_path != "-" && ::fsync(fileno(file)) != 0 && errno != EINVAL &&
-            errno != EROFS) {
-            error = "cannot write " + m_path + ": " + std::strerror(errno);
-            ok = false;
-        }
-        const int fd = ok && m_path != "-" ? ::dup(fileno(file)) : -1;
-        pcap_dump_close(m_dumper);
-        m_dumper = nullptr;
-        if (fd >= 0 && ::close(fd) != 0) {
-            error = "cannot write " + m_path + ": " + std::strerror(errno);
-            ok = false;
-        }
-        return ok;
-    }
-
-    long Frames() const { return m_frames; }
-
-private:
-    void Close() {
-        if (m_dumper) pcap_dump_close(m_dumper);
-        if (m_dead) pcap_close(m_dead);
-        m_dumper = nullptr;
-        m_dead = nullptr;
-    }
-
-    std::string m_path;
-    pcap_t* m_dead = nullptr;
-    pcap_dumper_t* m_dumper = nullptr;
-    long m_frames = 0;   // whole frames known to be written
-    long m_pending = 0;  // written since the last flush
-    std::int64_t m_good = 0;
-};
-
 struct SDumpState {
     const SDumpOptions* options = nullptr;
-    CCaptureFile* file = nullptr;
+    CCaptureFileWriter* file = nullptr;
     long captured = 0;
     long badChecksum = 0;
 };
@@ -156,7 +43,7 @@ void DumpOne(u_char* user, const pcap_pkthdr* header, const u_char* frame) {
     const bool checksumOk = CFrameText::ChecksumValid(frame, length);
     if (!checksumOk && !cut) ++state->badChecksum;
     if (state->file) {
-        state->file->Write(&kept, frame);
+        state->file->Add(kept.ts.tv_sec, kept.ts.tv_usec, kept.caplen, kept.len, frame);
     } else if (o.json) {
         json out = {{"event", "frame"},
                     {"time", CFrameText::Rfc3339(kept.ts.tv_sec, kept.ts.tv_usec)},
@@ -212,6 +99,12 @@ int CDumpCommand::Run() {
     const SDumpOptions& o = m_options;
     if (o.json && o.write == "-")
         return Fail(ExitStatus_Usage, "--json and -w - both want standard output");
+    // The output is checked before the capture starts: a path that will be refused is told at
+    // once, and a file that was there is emptied only once there is something to write.
+    CCaptureFileWriter file;
+    std::string writeError;
+    if (!o.write.empty() && !file.Open(o.write, writeError))
+        return Fail(ExitStatus_JobFailed, writeError);
     CBoardLink link;
     pcap_t* source = nullptr;
     char errors[PCAP_ERRBUF_SIZE] = "";
@@ -247,13 +140,12 @@ int CDumpCommand::Run() {
     if (!filtered)
         return Fail(ExitStatus_LinkFailed,
                     std::string("cannot install the capture filter: ") + pcap_geterr(source));
-    CCaptureFile file;
     SDumpState state;
     state.options = &o;
-    std::string writeError;
     if (!o.write.empty()) {
         const int snapshot = o.snapshotLength > 0 ? o.snapshotLength : kMaxSnapshot;
-        if (!file.Open(o.write, source, snapshot, writeError))
+        // Ethernet's link type in a file is the same number as the capture library's.
+        if (!file.Start(pcap_datalink(source), snapshot, writeError))
             return Fail(ExitStatus_JobFailed, writeError);
         state.file = &file;
     }

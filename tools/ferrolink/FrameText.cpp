@@ -8,6 +8,7 @@
 #include <ferrolink/protocol/ConstValue.h>
 
 #include "../common/BoardProtocol.h"
+#include "platform/LocalTime.h"
 
 using namespace ferrolink::core;  // the library's core classes, linked from its archive
 
@@ -151,9 +152,9 @@ std::string CFrameText::Hex(const unsigned char* frame, int length, bool ascii) 
 }
 
 std::string CFrameText::Timestamp(std::int64_t seconds, std::int64_t microseconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm local{};
-    localtime_r(&t, &local);
+    long offset = 0;
+    ferrolink::tools::CLocalTime::Split(static_cast<std::time_t>(seconds), local, offset);
     char text[64];
     const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     std::snprintf(text + n, sizeof text - n, ".%06lld", static_cast<long long>(microseconds));
@@ -161,12 +162,11 @@ std::string CFrameText::Timestamp(std::int64_t seconds, std::int64_t microsecond
 }
 
 std::string CFrameText::Rfc3339(std::int64_t seconds, std::int64_t microseconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm local{};
-    localtime_r(&t, &local);
+    long offset = 0;  // minutes east of UTC
+    ferrolink::tools::CLocalTime::Split(static_cast<std::time_t>(seconds), local, offset);
     char text[64];
     std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    const long offset = local.tm_gmtoff / 60;  // minutes east of UTC
     std::snprintf(text + n, sizeof text - n, ".%06lld%c%02ld:%02ld",
                   static_cast<long long>(microseconds), offset < 0 ? '-' : '+',
                   (offset < 0 ? -offset : offset) / 60, (offset < 0 ? -offset : offset) % 60);

@@ -2,22 +2,13 @@
 
 #include <pcap/pcap.h>
 
-#include <cstdlib>
-#include <fstream>
+#include "platform/NetworkInterface.h"
 
-bool CInterfaceCheck::IsAdministrativelyUp(const std::string& interfaceName) {
-    if (interfaceName.empty() || interfaceName.find('/') != std::string::npos) return true;
-    std::ifstream in("/sys/class/net/" + interfaceName + "/flags");
-    std::string flags;
-    if (!std::getline(in, flags)) return true;  // no such interface: not "down"
-    const unsigned long value = std::strtoul(flags.c_str(), nullptr, 16);
-    return (value & 0x1) != 0;  // IFF_UP
-}
+using ferrolink::tools::CNetworkInterface;
 
 std::string CInterfaceCheck::OpenFailure(const std::string& interfaceName) {
-    if (!IsAdministrativelyUp(interfaceName))
-        return "the interface " + interfaceName + " is down: bring it up with `ip link set " +
-               interfaceName + " up`";
+    const std::string switchedOff = CNetworkInterface::SwitchedOff(interfaceName);
+    if (!switchedOff.empty()) return switchedOff;
     // Open it again the plain way, only to learn what the capture library says.
     char errors[PCAP_ERRBUF_SIZE] = "";
     pcap_t* probe = pcap_create(interfaceName.c_str(), errors);
@@ -35,6 +26,7 @@ std::string CInterfaceCheck::OpenFailure(const std::string& interfaceName) {
         cause = result > 0 ? pcap_statustostr(result)
                            : "it opens here but not through the library (-v shows its records)";
     std::string message = "cannot open rpcap://" + interfaceName + ": " + cause;
-    if (result == PCAP_ERROR_PERM_DENIED) message += " (capturing needs root or CAP_NET_RAW)";
+    if (result == PCAP_ERROR_PERM_DENIED)
+        message += std::string(" (") + CNetworkInterface::CaptureRight() + ")";
     return message;
 }

@@ -10,10 +10,9 @@
 
 #include <ferrolink/reply/SWaitCheckParam.h>
 
-using ferrolink::core::SWaitCheckParam;  // the library's core classes, linked from its archive
+#include "platform/NetworkInterface.h"
 
-// What the operating system says about the adapter's link.
-enum class ELinkState { Up, Down, Gone };
+using ferrolink::core::SWaitCheckParam;  // the library's core classes, linked from its archive
 
 // A status reply taken from the wire: the answering board's first MAC byte, the frame's band
 // (frameIndex) and the parsed status.

@@ -1,7 +1,5 @@
 #include "SendJob.h"
 
-#include <unistd.h>
-
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -19,6 +17,7 @@
 #include "PrintJob.h"
 #include "ReplyTimer.h"
 #include "Timeline.h"
+#include "platform/Console.h"
 
 using json = nlohmann::json;
 
@@ -171,7 +170,7 @@ int RunSend(const SSendRequest& q, const std::atomic<bool>& stop, const bool* ab
     SendClock::time_point firstFrame{};
     job.SetFirstFrame([&] { firstFrame = SendClock::now(); });
 
-    const bool terminal = ::isatty(STDOUT_FILENO) != 0;
+    const bool terminal = ferrolink::tools::CConsole::OutputIsTerminal();
     CProgressLine progress(terminal && !q.asJson);
     // Band lines are the job's record: always for a script, on a terminal only when asked.
     const bool bandLines = q.verbose || (!terminal && !q.asJson);

@@ -7,8 +7,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
+
+#include "platform/OutputFile.h"
 
 struct STimelinePoint {
     double seconds = 0;
@@ -29,14 +30,18 @@ public:
 
     // Creates `path` (replacing a regular file of the user's); false with `error` filled.
     bool Open(const std::string& path, std::string& error);
-    bool IsOpen() const { return m_file != nullptr; }
+    bool IsOpen() const { return m_file.IsOpen(); }
     void Add(const STimelinePoint& point);
     // Flushes and closes; false (with `error`) when a write failed on the way.
     bool Close(std::string& error);
 
 private:
-    std::FILE* m_file = nullptr;
+    // Writes what was gathered; the first failure is kept and later records are dropped.
+    void Flush();
+
+    ferrolink::tools::COutputFile m_file;
     std::string m_path;
+    std::string m_pending;  // records not yet written
     bool m_csv = false;
-    int m_writeError = 0;
+    std::string m_writeError;
 };

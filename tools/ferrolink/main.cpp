@@ -21,6 +21,7 @@
 #include "ResetCommand.h"
 #include "SendCommand.h"
 #include "common/ConsoleLog.h"
+#include "platform/Console.h"
 
 namespace {
 
@@ -104,6 +105,9 @@ std::vector<std::string> OptionNames(CLI::App& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Nothing from the library reaches the console before the level is known (--version loads
+    // the capture library, which logs when it is missing).
+    ferrolink::tools::CConsoleLog::Install("off");
     CLI::App app{
         "ferrolink " FERROLINK_VERSION
         ": talk to the printer mainboard over its Ethernet link.\nExit status: 0 ok (also a "
@@ -113,8 +117,10 @@ int main(int argc, char** argv) {
     app.option_defaults()->always_capture_default();
     app.require_subcommand(1);
     app.fallthrough();  // --log-level may also follow the subcommand
-    app.set_version_flag("--version",
-                         std::string("ferrolink " FERROLINK_VERSION " on ") + pcap_lib_version());
+    // The capture library is asked only when --version is: on Windows that loads wpcap.dll.
+    app.set_version_flag("--version", [] {
+        return std::string("ferrolink " FERROLINK_VERSION " on ") + pcap_lib_version();
+    });
     std::string logLevel;
     app.add_option("--log-level", logLevel,
                    "library log records shown on standard error: off, failure, notice "
@@ -165,7 +171,7 @@ int main(int argc, char** argv) {
     }
     if (logLevel.empty()) logLevel = "off";
     // Whole lines, so that log records on standard error never cut a line of ours in two.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    ferrolink::tools::CConsole::PrepareOutput();
     ferrolink::tools::CConsoleLog::Install(logLevel);
     InstallSignals();
 

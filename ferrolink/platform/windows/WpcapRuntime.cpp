@@ -110,6 +110,41 @@ void pcap_freealldevs(pcap_if_t* devices) {
     if (auto fn = FLK_WPCAP(pcap_freealldevs)) fn(devices);
 }
 
+// Used by the tools (their version line, device list, drop counts and open diagnosis).
+const char* pcap_lib_version() {
+    auto fn = FLK_WPCAP(pcap_lib_version);
+    return fn                          ? fn()
+           : CWpcapLibrary::IsLoaded() ? "an old wpcap.dll"
+                                       : CWpcapLibrary::LoadError().c_str();
+}
+
+int pcap_findalldevs(pcap_if_t** devices, char* errbuf) {
+    if (auto fn = FLK_WPCAP(pcap_findalldevs)) return fn(devices, errbuf);
+    NotLoaded(errbuf, "pcap_findalldevs");
+    return PCAP_ERROR;
+}
+
+int pcap_stats(pcap_t* p, struct pcap_stat* stats) {
+    auto fn = FLK_WPCAP(pcap_stats);
+    return fn ? fn(p, stats) : PCAP_ERROR;
+}
+
+pcap_t* pcap_create(const char* source, char* errbuf) {
+    if (auto fn = FLK_WPCAP(pcap_create)) return fn(source, errbuf);
+    NotLoaded(errbuf, "pcap_create");
+    return nullptr;
+}
+
+int pcap_activate(pcap_t* p) {
+    auto fn = FLK_WPCAP(pcap_activate);
+    return fn ? fn(p) : PCAP_ERROR;
+}
+
+const char* pcap_statustostr(int status) {
+    auto fn = FLK_WPCAP(pcap_statustostr);
+    return fn ? fn(status) : "";
+}
+
 }  // extern "C"
 
 namespace ferrolink::platform {

@@ -21,6 +21,8 @@ std::size_t Count(const std::string& text, const std::string& what) {
 }
 
 TEST(ConsoleLog, RepeatedRecordsAreLimitedAndCounted) {
+    // As the tool does: off until the command line gives the level.
+    ASSERT_TRUE(CConsoleLog::Install("off"));
     ASSERT_TRUE(CConsoleLog::Install("notice"));
     struct SCase {
         int frames;  // "bad frame N" records from one place

@@ -1,7 +1,8 @@
 // A wpcap.dll of our own for the tests: the send queue as WinPcap defines it, a transmission
-// that sends nothing and says so, and an open that finds no device but remembers the flags it was
+// that sends nothing and says so, an open that finds no device but remembers the flags it was
 // given (standin_last_open_flags) and every source it was asked for, one per line
-// (standin_open_sources). Placed beside the test programs, it is what the library loads.
+// (standin_open_sources), and an empty device list. Placed beside the test programs, it is what
+// the library loads.
 #include <pcap/pcap.h>
 
 #include <cstdlib>
@@ -35,6 +36,16 @@ __declspec(dllexport) int standin_last_open_flags() {
 
 __declspec(dllexport) const char* standin_open_sources() {
     return openSources.c_str();
+}
+
+// A PC without capture devices.
+int pcap_findalldevs(pcap_if_t** devices, char*) {
+    *devices = nullptr;
+    return 0;
+}
+
+const char* pcap_lib_version() {
+    return "the tests' stand-in wpcap.dll";
 }
 
 pcap_t* pcap_open_dead(int, int) {
