@@ -1,4 +1,4 @@
-#include "Sha256.h"
+#include "common/Sha256.h"
 
 #include <openssl/evp.h>
 
@@ -54,16 +54,4 @@ std::array<unsigned char, 32> CSha256::Final() {
     if (written != digest.size()) Require(0, "EVP_DigestFinal_ex length");
     Require(EVP_DigestInit_ex(Context(m_context), EVP_sha256(), nullptr), "EVP_DigestInit_ex");
     return digest;
-}
-
-std::string CSha256::Hex(const unsigned char* data, std::size_t length) {
-    CSha256 sha;
-    sha.Update(data, length);
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char byte : sha.Final()) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 15];
-    }
-    return text;
 }
