@@ -14,8 +14,8 @@
 struct SJobView {
     const unsigned char* m_data = nullptr;
     std::size_t m_length = 0;
-    void* m_base = nullptr;  // the mapping's start (aligned down to what the system maps)
-    std::size_t m_mapped = 0;
+    void* m_base = nullptr;    // the mapping's start (aligned down to what the system maps)
+    std::size_t m_mapped = 0;  // 0: m_base is a copy of the bytes (a file that cannot be mapped)
 };
 
 class CJobFile {
@@ -38,6 +38,8 @@ public:
 
 private:
     void Close();
+    bool ReadInto(std::uint64_t offset, std::size_t length, SJobView& view,
+                  std::string& error) const;
 
     std::intptr_t m_file = -1;    // the descriptor or handle
     std::intptr_t m_mapping = 0;  // Windows: the file mapping object

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 CJobFile::~CJobFile() {
@@ -41,10 +42,7 @@ bool CJobFile::View(std::uint64_t offset, std::size_t length, SJobView& view,
     // page cache) and entered at once rather than faulted in one by one where they are used.
     void* base = ::mmap(nullptr, mapped, PROT_READ, MAP_SHARED | MAP_POPULATE,
                         static_cast<int>(m_file), static_cast<off_t>(start));
-    if (base == MAP_FAILED) {
-        error = std::string("cannot map the job: ") + std::strerror(errno);
-        return false;
-    }
+    if (base == MAP_FAILED) return ReadInto(offset, length, view, error);
     struct stat info {};
     if (::fstat(static_cast<int>(m_file), &info) != 0 ||
         static_cast<std::uint64_t>(info.st_size) < offset + length) {
@@ -59,7 +57,35 @@ bool CJobFile::View(std::uint64_t offset, std::size_t length, SJobView& view,
     return true;
 }
 
+// A file system that cannot map files (some network and user-space ones): the band is read into
+// memory of its own instead.
+bool CJobFile::ReadInto(std::uint64_t offset, std::size_t length, SJobView& view,
+                        std::string& error) const {
+    auto* copy = static_cast<unsigned char*>(std::malloc(length));
+    if (!copy) {
+        error = "out of memory for a band of " + std::to_string(length) + " bytes";
+        return false;
+    }
+    for (std::size_t done = 0; done < length;) {
+        const ssize_t got = ::pread(static_cast<int>(m_file), copy + done, length - done,
+                                    static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            error = got == 0 ? "the file shrank while it was sent" : std::strerror(errno);
+            std::free(copy);
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    view.m_base = copy;
+    view.m_mapped = 0;  // not a mapping
+    view.m_data = copy;
+    view.m_length = length;
+    return true;
+}
+
 void CJobFile::Release(SJobView& view) const {
-    if (view.m_base) ::munmap(view.m_base, view.m_mapped);
+    if (view.m_base && view.m_mapped) ::munmap(view.m_base, view.m_mapped);
+    if (view.m_base && !view.m_mapped) std::free(view.m_base);
     view = SJobView{};
 }

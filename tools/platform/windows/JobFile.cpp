@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -62,12 +63,8 @@ bool CJobFile::Open(const std::string& path, std::string& error) {
         error = "cannot read " + path + ": not a non-empty regular file";
         return false;
     }
+    // Without a mapping (a file system that cannot map files) bands are read at their offsets.
     const HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (!mapping) {
-        error = "cannot map " + path + ": " + SystemText(::GetLastError());
-        ::CloseHandle(file);
-        return false;
-    }
     m_file = reinterpret_cast<std::intptr_t>(file);
     m_mapping = reinterpret_cast<std::intptr_t>(mapping);
     m_size = static_cast<std::uint64_t>(size.QuadPart);
@@ -85,12 +82,11 @@ bool CJobFile::View(std::uint64_t offset, std::size_t length, SJobView& view,
     const std::uint64_t granularity = system.dwAllocationGranularity;
     const std::uint64_t start = offset / granularity * granularity;
     const auto mapped = static_cast<std::size_t>(offset - start) + length;
-    void* base = ::MapViewOfFile(Handle(m_mapping), FILE_MAP_READ, static_cast<DWORD>(start >> 32),
-                                 static_cast<DWORD>(start & 0xFFFFFFFFu), mapped);
-    if (!base) {
-        error = "cannot map the job: " + SystemText(::GetLastError());
-        return false;
-    }
+    void* base = m_mapping ? ::MapViewOfFile(Handle(m_mapping), FILE_MAP_READ,
+                                             static_cast<DWORD>(start >> 32),
+                                             static_cast<DWORD>(start & 0xFFFFFFFFu), mapped)
+                           : nullptr;
+    if (!base) return ReadInto(offset, length, view, error);
     // Read in here, ahead of the sender: one read of each page brings it from the disk.
     const volatile unsigned char* bytes = static_cast<const unsigned char*>(base);
     for (std::size_t at = 0; at < mapped; at += system.dwPageSize) (void)bytes[at];
@@ -101,7 +97,40 @@ bool CJobFile::View(std::uint64_t offset, std::size_t length, SJobView& view,
     return true;
 }
 
+bool CJobFile::ReadInto(std::uint64_t offset, std::size_t length, SJobView& view,
+                        std::string& error) const {
+    auto* copy = static_cast<unsigned char*>(std::malloc(length));
+    if (!copy) {
+        error = "out of memory for a band of " + std::to_string(length) + " bytes";
+        return false;
+    }
+    for (std::size_t done = 0; done < length;) {
+        const std::uint64_t at = offset + done;
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        const std::size_t left = length - done;
+        const DWORD want = left < 0x40000000u ? static_cast<DWORD>(left) : 0x40000000u;
+        DWORD got = 0;
+        const bool read = ::ReadFile(Handle(m_file), copy + done, want, &got, &where) != 0;
+        const DWORD code = read ? ERROR_SUCCESS : ::GetLastError();
+        if (!read || got == 0) {
+            error = read || code == ERROR_HANDLE_EOF ? "the file shrank while it was sent"
+                                                     : SystemText(code);
+            std::free(copy);
+            return false;
+        }
+        done += got;
+    }
+    view.m_base = copy;
+    view.m_mapped = 0;
+    view.m_data = copy;
+    view.m_length = length;
+    return true;
+}
+
 void CJobFile::Release(SJobView& view) const {
-    if (view.m_base) ::UnmapViewOfFile(view.m_base);
+    if (view.m_base && view.m_mapped) ::UnmapViewOfFile(view.m_base);
+    if (view.m_base && !view.m_mapped) std::free(view.m_base);
     view = SJobView{};
 }
