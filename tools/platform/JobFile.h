@@ -31,8 +31,8 @@ public:
     std::uint64_t Size() const { return m_size; }
     // Maps `length` bytes at `offset` and reads them in, so that the sender does not wait for
     // the disk. False, with the reason, when the file no longer holds them (it shrank) or the
-    // system refuses. A file cut shorter while a view of it is in use is the user's error: the
-    // system then ends the process (SIGBUS), as for any program reading a mapped file.
+    // system refuses. A file cut shorter while a view of it is in use makes the system fault the
+    // reader (SIGBUS); the tool then ends with status 1 and a message that names the file.
     bool View(std::uint64_t offset, std::size_t length, SJobView& view, std::string& error) const;
     void Release(SJobView& view) const;
 

@@ -1,13 +1,73 @@
 #include "platform/JobFile.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+namespace {
+
+// A file cut shorter while a view of it is read makes the kernel raise SIGBUS at the first access
+// past its new end. The views in use are noted here, so that such a fault ends the tool with a
+// message naming the cause rather than a crash; any other SIGBUS keeps its default action.
+constexpr std::size_t kViewSlots = 64;
+std::atomic<std::uintptr_t> g_viewBegin[kViewSlots];
+std::atomic<std::uintptr_t> g_viewEnd[kViewSlots];
+char g_shrankMessage[600];
+std::atomic<std::size_t> g_shrankLength{0};
+
+void OnBusError(int, siginfo_t* info, void*) {
+    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    for (std::size_t i = 0; i < kViewSlots; ++i) {
+        if (address >= g_viewBegin[i].load() && address < g_viewEnd[i].load()) {
+            const std::size_t length = g_shrankLength.load();
+            if (::write(STDERR_FILENO, g_shrankMessage, length) < 0) {
+                // Nothing more can be said from here.
+            }
+            ::_exit(1);
+        }
+    }
+    ::signal(SIGBUS, SIG_DFL);  // not ours: the fault repeats with the default action
+}
+
+void GuardViews(const std::string& path) {
+    const int length = std::snprintf(
+        g_shrankMessage, sizeof g_shrankMessage,
+        "ferrolink: %s shrank while it was being sent; the job is incomplete\n", path.c_str());
+    g_shrankLength = length > 0 ? std::min<std::size_t>(static_cast<std::size_t>(length),
+                                                        sizeof g_shrankMessage - 1)
+                                : 0;
+    static const bool installed = [] {
+        struct sigaction action {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        return ::sigaction(SIGBUS, &action, nullptr) == 0;
+    }();
+    (void)installed;
+}
+
+void NoteView(const void* base, std::size_t length, bool inUse) {
+    const auto begin = reinterpret_cast<std::uintptr_t>(base);
+    for (std::size_t i = 0; i < kViewSlots; ++i) {
+        std::uintptr_t expected = inUse ? 0 : begin;
+        if (g_viewBegin[i].compare_exchange_strong(expected, inUse ? begin : 0)) {
+            g_viewEnd[i] = inUse ? begin + length : 0;
+            return;
+        }
+    }
+}
+
+}  // namespace
 
 CJobFile::~CJobFile() {
     Close();
@@ -28,6 +88,7 @@ bool CJobFile::Open(const std::string& path, std::string& error) {
         if (fd >= 0) ::close(fd);
         return false;
     }
+    GuardViews(path);
     m_file = fd;
     m_size = static_cast<std::uint64_t>(info.st_size);
     return true;
@@ -50,6 +111,7 @@ bool CJobFile::View(std::uint64_t offset, std::size_t length, SJobView& view,
         error = "the file shrank while it was sent";
         return false;
     }
+    NoteView(base, mapped, true);
     view.m_base = base;
     view.m_mapped = mapped;
     view.m_data = static_cast<const unsigned char*>(base) + (offset - start);
@@ -85,7 +147,10 @@ bool CJobFile::ReadInto(std::uint64_t offset, std::size_t length, SJobView& view
 }
 
 void CJobFile::Release(SJobView& view) const {
-    if (view.m_base && view.m_mapped) ::munmap(view.m_base, view.m_mapped);
+    if (view.m_base && view.m_mapped) {
+        NoteView(view.m_base, view.m_mapped, false);
+        ::munmap(view.m_base, view.m_mapped);
+    }
     if (view.m_base && !view.m_mapped) std::free(view.m_base);
     view = SJobView{};
 }
