@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <ostream>
 
 #include <ferrolink/outside/CustomBoostLog.h>
@@ -91,9 +90,8 @@ bool CBoardEmulator::Open(std::string& why) {
     }
     ::pcap_set_snaplen(handle, kSnapLength);
     ::pcap_set_promisc(handle, 1);
-    ::pcap_set_timeout(handle, kReadTimeoutMs);
-    // Each frame as it comes: a reply must not wait for the kernel to fill or time out a block.
-    ::pcap_set_immediate_mode(handle, 1);
+    // Not immediate mode: that would take the ring a frame at a time.
+    ::pcap_set_timeout(handle, kBlockTimeoutMs);
     ::pcap_set_buffer_size(handle, m_options.m_captureBufferBytes);
     const int status = ::pcap_activate(handle);
     if (status < 0) {
@@ -180,12 +178,6 @@ bool CBoardEmulator::Run() {
         }
         // Quiet moments ready the board memory, so a burst does not wait for fresh pages.
         if (read == 0) m_store.WarmUp();
-        // A few frames at a time means a wake-up for each: let a stream gather instead. Commands
-        // are answered when read, so this only delays the frames behind them.
-        if (read > 0 && read < kGatherBelowFrames) {
-            timespec pause{0, kGatherUs * 1000L};
-            ::nanosleep(&pause, nullptr);
-        }
         const Clock::time_point now = Clock::now();
         Tick(now);
         if (!WatchLink(now)) ok = false;

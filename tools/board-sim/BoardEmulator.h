@@ -92,11 +92,11 @@ public:
     // Flood frames sent in one turn of the receive loop (a turn a millisecond while flooding) at
     // most, so that a flood never starves the receive path; what is due beyond it is left out.
     static constexpr int kFloodBatch = 1024;
-    // After a read of fewer frames than this, the receive loop pauses for kGatherUs so that a
-    // stream of print frames is read in batches rather than with a wake-up per frame (which
-    // costs the emulator, and the sender beside it, more CPU than the frames themselves).
-    static constexpr int kGatherBelowFrames = 64;
-    static constexpr int kGatherUs = 100;
+    // The capture hands frames over in blocks of the kernel's ring (a wake-up per block rather
+    // than per frame, and no per-frame ring bookkeeping in the sender's system call on a virtual
+    // link); a block that is not full is handed over after this long, so a command waits at most
+    // this for its answer.
+    static constexpr int kBlockTimeoutMs = 1;
     // How often the link's state is asked for (one ioctl).
     static constexpr int kLinkCheckMs = 100;
 

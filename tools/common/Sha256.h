@@ -1,5 +1,6 @@
 // SHA-256, so the tool and the board emulator can show that a band arrived byte for byte. A thin
-// owner of one libcrypto digest context (EVP, hardware-accelerated where the CPU offers it).
+// owner of one digest context of the system's cryptography: libcrypto's EVP on Linux (SHA
+// instructions where the CPU offers them), CNG on Windows (platform/linux/ and platform/windows/).
 #pragma once
 
 #include <array>
@@ -22,5 +23,5 @@ public:
     static std::string Hex(const unsigned char* data, std::size_t length);
 
 private:
-    void* m_context;  // EVP_MD_CTX, kept out of the header
+    void* m_context;  // the system's digest state, kept out of the header
 };

@@ -1,17 +1,11 @@
 #include "BandSource.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
-#include "../common/Sha256.h"
+#include "common/Sha256.h"
 
 CBandSource::~CBandSource() {
     {
@@ -20,7 +14,7 @@ CBandSource::~CBandSource() {
     }
     m_changed.notify_all();
     if (m_thread.joinable()) m_thread.join();
-    if (m_fd >= 0) ::close(m_fd);
+    for (const auto& band : m_all) m_file.Release(band->m_view);
 }
 
 bool CBandSource::Check(const std::string& path, std::uint64_t bandSize, std::uint64_t firstBand,
@@ -71,14 +65,8 @@ bool CBandSource::Start(const std::string& path, std::uint64_t bandSize, std::si
                         std::uint64_t firstBand, bool digest, std::string& error) {
     if (!Check(path, bandSize, firstBand, error)) return false;
     // What is read is what was checked: the size comes from the open file, not the name.
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat info {};
-    if (m_fd < 0 || ::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
-        error = "cannot read " + path + ": " +
-                (m_fd < 0 ? std::strerror(errno) : "not a non-empty regular file");
-        return false;
-    }
-    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (!m_file.Open(path, error)) return false;
+    const std::uint64_t size = m_file.Size();
     const std::uint64_t bands = (size + bandSize - 1) / bandSize;
     if (firstBand >= bands) {
         error = "--from-band " + std::to_string(firstBand) + " is past the end of " + path;
@@ -92,33 +80,13 @@ bool CBandSource::Start(const std::string& path, std::uint64_t bandSize, std::si
     m_bands = bands - firstBand;
     const std::size_t count = static_cast<std::size_t>(
         std::min<std::uint64_t>(std::max<std::size_t>(buffers, 1), m_bands));
-    const auto bufferBytes = static_cast<std::size_t>(std::min<std::uint64_t>(bandSize, m_bytes));
     for (std::size_t i = 0; i < count; ++i) {
         m_all.push_back(std::make_unique<SJobBand>());
-        // Not value-initialised: every byte sent is read from the file first.
-        m_all.back()->m_data.reset(new unsigned char[bufferBytes]);
         m_free.push_back(m_all.back().get());
     }
     m_thread = std::thread([this] { Run(); });
     return true;
 }
-
-namespace {
-
-// Reads `length` bytes at `offset`, through short reads and interruptions.
-bool ReadAt(int fd, unsigned char* to, std::size_t length, std::uint64_t offset) {
-    while (length > 0) {
-        const ssize_t got = ::pread(fd, to, length, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        to += got;
-        length -= static_cast<std::size_t>(got);
-        offset += static_cast<std::uint64_t>(got);
-    }
-    return true;
-}
-
-}  // namespace
 
 void CBandSource::Run() {
     auto fail = [&](const std::string& text) {
@@ -137,10 +105,14 @@ void CBandSource::Run() {
             m_free.pop_front();
         }
         const std::uint64_t want = std::min<std::uint64_t>(m_bandSize, m_bytes - n * m_bandSize);
-        if (!ReadAt(m_fd, band->m_data.get(), static_cast<std::size_t>(want),
-                    (m_firstBand + n) * m_bandSize))
+        // The previous band in this place is done with: its view goes before the next is made.
+        m_file.Release(band->m_view);
+        std::string why;
+        if (!m_file.View((m_firstBand + n) * m_bandSize, static_cast<std::size_t>(want),
+                         band->m_view, why))
             return fail("reading " + m_path + " failed at band " + std::to_string(m_firstBand + n) +
-                        " (the file shrank or the disk failed)");
+                        ": " + why);
+        band->m_data = band->m_view.m_data;
         band->m_index = m_firstBand + n;
         band->m_bytes = static_cast<std::size_t>(want);
         band->m_sha256.clear();
@@ -152,7 +124,7 @@ void CBandSource::Run() {
         m_changed.notify_all();
         if (!m_digest) continue;
         // The sender has the band now; the digest is made while its frames are on the wire.
-        std::string digest = CSha256::Hex(band->m_data.get(), band->m_bytes);
+        std::string digest = CSha256::Hex(band->m_data, band->m_bytes);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             band->m_sha256 = std::move(digest);

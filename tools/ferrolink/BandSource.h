@@ -1,8 +1,8 @@
-// The print job as a stream of bands: a reader thread fills a few band buffers from the file
-// ahead of the sender (pread into buffers reused from band to band and never zero-filled) and,
-// unless told not to, digests each band (SHA-256) while the sender has it on the wire, so neither
-// the disk nor the hash sits in the sender's way and memory stays a few bands whatever the job's
-// size. Used by CPrintJob; the buffers go back to the reader when their band is done.
+// The print job as a stream of bands: a reader thread makes a few bands ready ahead of the sender
+// (views of the file's own pages, read in from the disk but never copied: the sender sends from
+// them) and, unless told not to, digests each band (SHA-256) while the sender has it on the wire,
+// so neither the disk nor the hash sits in the sender's way and memory stays a few bands whatever
+// the job's size. Used by CPrintJob; a band's view goes back to the reader when the band is done.
 #pragma once
 
 #include <atomic>
@@ -15,10 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "platform/JobFile.h"
+
 struct SJobBand {
-    std::uint64_t m_index = 0;                // band number within the job (the frames' frameIndex)
-    std::unique_ptr<unsigned char[]> m_data;  // the band size, filled up to m_bytes
+    std::uint64_t m_index = 0;              // band number within the job (the frames' frameIndex)
+    const unsigned char* m_data = nullptr;  // m_bytes of the job, while the band is out
     std::size_t m_bytes = 0;
+    SJobView m_view;
     bool m_hashed = false;
     std::string m_sha256;  // lower-case hex, once m_hashed
 };
@@ -53,7 +56,7 @@ private:
     void Run();
 
     std::string m_path;
-    int m_fd = -1;
+    CJobFile m_file;
     bool m_digest = true;
     std::uint64_t m_bandSize = 0;
     std::uint64_t m_firstBand = 0;

@@ -15,7 +15,7 @@ namespace {
 // A band between its first frame and its report: the transfer and the buffer it is sent from.
 struct SFlight {
     SFlight(CJobLink& link, const SPrintJobOptions& options, SJobBand* b)
-        : band(b), transfer(link, options, b->m_index, b->m_data.get(), b->m_bytes) {}
+        : band(b), transfer(link, options, b->m_index, b->m_data, b->m_bytes) {}
     SJobBand* band;  // back with the reader once the band is done
     CBandTransfer transfer;
     std::string sha256;

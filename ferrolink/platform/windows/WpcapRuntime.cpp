@@ -118,12 +118,6 @@ const char* pcap_lib_version() {
                                        : CWpcapLibrary::LoadError().c_str();
 }
 
-int pcap_findalldevs(pcap_if_t** devices, char* errbuf) {
-    if (auto fn = FLK_WPCAP(pcap_findalldevs)) return fn(devices, errbuf);
-    NotLoaded(errbuf, "pcap_findalldevs");
-    return PCAP_ERROR;
-}
-
 int pcap_stats(pcap_t* p, struct pcap_stat* stats) {
     auto fn = FLK_WPCAP(pcap_stats);
     return fn ? fn(p, stats) : PCAP_ERROR;

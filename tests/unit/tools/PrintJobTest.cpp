@@ -317,12 +317,14 @@ TEST_F(PrintJobTest, AJobThatCannotFinishSaysWhyWithItsOwnStatus) {
          ExitStatus_BoardFault,
          "fatal error in band 0: bit 2 \\(the board's memory overflowed",
          0},
+        // Every band in flight waits alike: whichever is looked at first past its time names
+        // itself (on a busy machine that need not be band 0).
         {"a board that never answers",
          {nullptr, 1},
          0,
          nullptr,
          ExitStatus_JobFailed,
-         "did not answer the end of band 0 within 300 ms \\(--tries 3",
+         "did not answer the end of band [0-9]+ within 300 ms \\(--tries 3",
          0},
         {"packets lost on every send",
          {[](std::uint32_t, std::uint32_t p, bool) { return p == 2; }},
