@@ -30,18 +30,16 @@ CPacketDataWrapper::~CPacketDataWrapper() {
 bool CPacketDataWrapper::FrameData2PacketHeader(const unsigned char* frame,
                                                 std::uint32_t frameLength, SPacketHeader& header) {
     const ferrolink::protocol::CWireReader in(frame, frameLength);
-    SPacketHeader read{};
-    // The last field ends where the data area begins: a frame that holds it holds the header.
-    if (!in.Load32(frame::kPacketIndexOffset, read.packetIndex)) {
+    if (!in.Fits(0, frame::kActualDataOffset)) {  // the whole header, or nothing is read
         FLK_LOG(2) << "failure";
         return false;
     }
-    in.Load16(frame::kFrameLengthOffset, read.frameLength);
-    in.Load16(frame::kDataSymbolOffset, read.dataSymbol);
-    in.Load32(frame::kFrameIndexOffset, read.frameIndex);
-    std::memcpy(read.destinationMac, frame + frame::kDestinationMacOffset, 6);
-    std::memcpy(read.sourceMac, frame + frame::kSourceMacOffset, 6);
-    header = read;
+    std::memcpy(header.destinationMac, frame + frame::kDestinationMacOffset, 6);
+    std::memcpy(header.sourceMac, frame + frame::kSourceMacOffset, 6);
+    in.Load16(frame::kFrameLengthOffset, header.frameLength);
+    in.Load16(frame::kDataSymbolOffset, header.dataSymbol);
+    in.Load32(frame::kFrameIndexOffset, header.frameIndex);
+    in.Load32(frame::kPacketIndexOffset, header.packetIndex);
     return true;
 }
 
