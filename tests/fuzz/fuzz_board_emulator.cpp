@@ -14,7 +14,6 @@
 #include <cstring>
 #include <vector>
 
-#include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/protocol/WireBytes.h>
 
@@ -27,7 +26,6 @@ namespace {
 
 namespace tools = ferrolink::tools;
 namespace layout = ferrolink::protocol::frame;
-using ferrolink::protocol::CWireReader;
 using ferrolink::protocol::CWireWriter;
 
 // With the send impairment on, a report may carry a flipped bit past its destination address.
@@ -67,9 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<unsigned char> frame;
     while (size >= 3) {
         const std::uint8_t flags = data[0];
-        std::uint16_t given = 0;
-        CWireReader(data, size).Load16(1, given);
-        const std::size_t length = std::min<std::size_t>(given, 2100);
+        const std::size_t length = std::min<std::size_t>((data[1] << 8) | data[2], 2100);
         data += 3;
         size -= 3;
         frame.assign(length + 1, 0);  // never empty, so data() is never null
@@ -78,7 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         data += used;
         size -= used;
         if ((flags & 1) && length >= 6) std::memcpy(frame.data(), board.BoardMac(), 6);
-        // Stores that do not fit the frame's length are not made.
         const CWireWriter out(frame.data(), length);
         if (flags & 8) out.Store32(layout::kPacketIndexOffset, (1u << 20) - 1);
         if (flags & 16) out.Store32(layout::kFrameIndexOffset, 0xFFFFFF00u | flags);
