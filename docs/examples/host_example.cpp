@@ -98,14 +98,14 @@ bool OnFrame(const unsigned char* frame, int length, void* user) {
     auto* replies = static_cast<SReplies*>(user);
     namespace layout = ferrolink::protocol::frame;
     const ferrolink::protocol::CWireReader in(frame, length);
-    std::uint16_t symbol = 0;
+    std::uint16_t field = 0;
     std::uint32_t sequence = 0;
-    if (!in.Load16(layout::kDataSymbolOffset, symbol) ||
+    if (!in.Load16(layout::kDataSymbolOffset, field) ||
         !in.Load32(layout::kPacketIndexOffset, sequence))
         return true;
+    const auto symbol = static_cast<MacDataSymbolType>(field);
     std::lock_guard<std::mutex> lock(replies->mutex);
-    if (replies->awaited &&
-        replies->awaited->IsProperDataSymbol(static_cast<MacDataSymbolType>(symbol)) &&
+    if (replies->awaited && replies->awaited->IsProperDataSymbol(symbol) &&
         sequence == replies->sequence) {
         SBufferData<unsigned char> copy;
         copy.AllocateBuffer(length);
