@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <ferrolink/protocol/WireBytes.h>
+
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 
@@ -80,29 +82,30 @@ namespace ferrolink::protocol {
 
 // Sum modulo 2^32 of the big-endian words that `count` bytes form from the first one, a last
 // partial word counted as if zero-filled. Bulk arithmetic over a span whose length the caller has
-// established, so nothing is checked per word.
+// established: whole 16-byte blocks without any check, the few words after them through the
+// reader.
 inline std::uint32_t SumBigEndianWords(const unsigned char* bytes, std::size_t count) {
-    std::uint32_t byPosition[4] = {0, 0, 0, 0};
+    std::uint32_t sum = 0;
     std::size_t i = 0;
 #ifdef FERROLINK_BYTE_LANES_SSE2
     if (count >= 16) {
+        std::uint32_t byPosition[4];
         SumBytesByPosition(bytes, count / 16, byPosition, [](std::size_t, __m128i) {});
+        // Lanes that wrapped still give the right sum: the shifts are products modulo 2^32.
+        sum = (byPosition[0] << 24) + (byPosition[1] << 16) + (byPosition[2] << 8) + byPosition[3];
         i = count & ~std::size_t{15};
     }
 #endif
-    // The rest in registers (a loop over byPosition[i & 3] would wait on memory at every byte).
-    std::uint32_t b0 = byPosition[0], b1 = byPosition[1], b2 = byPosition[2], b3 = byPosition[3];
-    for (; i + 4 <= count; i += 4) {
-        b0 += bytes[i];
-        b1 += bytes[i + 1];
-        b2 += bytes[i + 2];
-        b3 += bytes[i + 3];
+    const CWireReader rest(bytes, count);
+    std::uint32_t word = 0;
+    for (; rest.Load32(i, word); i += 4) sum += word;
+    if (i < count) {  // the last partial word
+        unsigned char last[4] = {0, 0, 0, 0};
+        for (std::size_t k = 0; i + k < count; ++k) last[k] = bytes[i + k];
+        CWireReader(last, 4).Load32(0, word);
+        sum += word;
     }
-    if (i < count) b0 += bytes[i];
-    if (i + 1 < count) b1 += bytes[i + 1];
-    if (i + 2 < count) b2 += bytes[i + 2];
-    // Lanes that wrapped still give the right sum: the shifts are products modulo 2^32.
-    return (b0 << 24) + (b1 << 16) + (b2 << 8) + b3;
+    return sum;
 }
 
 }  // namespace ferrolink::protocol

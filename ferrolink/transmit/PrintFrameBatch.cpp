@@ -69,7 +69,7 @@ bool CPrintFrameBatch::Add(std::uint32_t packetIndex, const unsigned char* data,
         tail[i] = static_cast<unsigned char>(std::rand());
         sum += static_cast<std::uint32_t>(tail[i]) << (24 - 8 * ((dataLength + i) & 3u));
     }
-    CWireWriter(tail, padding + 4).Store32(padding, 0u - sum);
+    CWireWriter(tail + padding, 4).Store32(0, 0u - sum);
     out.pieces[out.pieceCount++] = {tail, padding + 4};
     m_tailsUsed += padding + 4;
     ++m_count;
