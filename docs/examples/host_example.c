@@ -42,18 +42,16 @@ static void FLK_CALL log_failure(int32_t severity, const char* message, const ch
                 (unsigned)line, message);
 }
 
-static uint32_t word_at(const uint8_t* at) {
-    return ((uint32_t)at[0] << 24) | ((uint32_t)at[1] << 16) | ((uint32_t)at[2] << 8) | at[3];
-}
-
 /* On the receive thread, per valid frame from the board; the bytes are valid only during the
  * call. A status reply counts when it carries the sequence of the latest command. */
 static bool FLK_CALL on_frame(const uint8_t* frame, int32_t length, void* user) {
     shared_state* s = user;
-    const unsigned symbol = ((unsigned)frame[14] << 8) | frame[15];
-    if (symbol != kStatusReply || length > MAX_FRAME) return true;
+    flk_packet_header header;
+    int32_t offset = 0, data_length = 0;
+    flk_frame_parse(frame, (uint32_t)length, &header, &offset, &data_length);
+    if (offset == 0 || header.data_symbol != kStatusReply || length > MAX_FRAME) return true;
     flk_mutex_wait(s->lock, FLK_INFINITE, NULL);
-    if (s->sequence != 0 && word_at(frame + 20) == s->sequence) {
+    if (s->sequence != 0 && header.packet_index == s->sequence) {
         memcpy(s->reply, frame, (size_t)length);
         s->reply_length = length;
         s->sequence = 0;
@@ -79,7 +77,7 @@ static int end_of_band(flk_network* network, shared_state* s, int band, uint32_t
     const uint32_t words[3] = {packets, BAND_SIZE, PACKET_SIZE};
     uint8_t data[12], frame[MAX_FRAME];
     int32_t frame_length = 0, offset = 0, data_length = 0;
-    for (int i = 0; i < 12; ++i) data[i] = (uint8_t)(words[i / 4] >> (24 - 8 * (i % 4)));
+    for (int i = 0; i < 3; ++i) flk_wire_store32(data, sizeof data, 4 * i, words[i]);
 
     flk_mutex_wait(s->lock, FLK_INFINITE, NULL);
     const uint32_t sequence = next_sequence++;

@@ -33,7 +33,9 @@
 #ifndef HOST_EXAMPLE_WITHOUT_BOOST_LOG
 #include <ferrolink/outside/CustomBoostLog.h>
 #endif
+#include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/NetworkHelper.h>
+#include <ferrolink/protocol/WireBytes.h>
 #include <ferrolink/receive/ReceiveWPCapPacket.h>
 #include <ferrolink/reply/SWaitCheckParam.h>
 #include <ferrolink/reply/WaitReceivePacket.h>
@@ -89,20 +91,22 @@ struct SReplies {
     std::uint32_t sequence = 0;
 };
 
-std::uint32_t Word(const unsigned char* at) {
-    return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) |
-           (std::uint32_t{at[2]} << 8) | at[3];
-}
-
 // Runs on the library's receive thread for every valid frame from the board; the bytes are valid
 // only during the call. A reply counts when it carries the sequence of our latest command: a late
 // reply to an earlier one, or a periodic report, is passed over. The library ignores the result.
 bool OnFrame(const unsigned char* frame, int length, void* user) {
     auto* replies = static_cast<SReplies*>(user);
-    const auto symbol = static_cast<MacDataSymbolType>((frame[14] << 8) | frame[15]);
+    namespace layout = ferrolink::protocol::frame;
+    const ferrolink::protocol::CWireReader in(frame, length);
+    std::uint16_t field = 0;
+    std::uint32_t sequence = 0;
+    if (!in.Load16(layout::kDataSymbolOffset, field) ||
+        !in.Load32(layout::kPacketIndexOffset, sequence))
+        return true;
+    const auto symbol = static_cast<MacDataSymbolType>(field);
     std::lock_guard<std::mutex> lock(replies->mutex);
     if (replies->awaited && replies->awaited->IsProperDataSymbol(symbol) &&
-        Word(frame + 20) == replies->sequence) {
+        sequence == replies->sequence) {
         SBufferData<unsigned char> copy;
         copy.AllocateBuffer(length);
         std::memcpy(copy.m_pBuffer, frame, static_cast<std::size_t>(length));
@@ -124,8 +128,8 @@ bool EndOfBand(CPCapOpen_Network& network, SReplies& replies, int band, std::uin
     }
     unsigned char words[12];
     const std::uint32_t values[3] = {packets, bytes, packetSize};
-    for (int i = 0; i < 12; ++i)
-        words[i] = static_cast<unsigned char>(values[i / 4] >> (24 - 8 * (i % 4)));
+    const ferrolink::protocol::CWireWriter out(words, sizeof words);
+    for (int i = 0; i < 3; ++i) out.Store32(4 * i, values[i]);  // big-endian
     SBufferData<unsigned char> command;
     bool ok = CNetworkHelper::PreparePacket(kEndOfBand, static_cast<std::uint32_t>(band), sequence,
                                             words, 12, 60, PaddingValue_Zero, command);

@@ -10,6 +10,7 @@
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/protocol/PacketDataWrapper.h>
+#include <ferrolink/protocol/WireBytes.h>
 #include <ferrolink/reply/SWaitCheckParam.h>
 #include <ferrolink/transmit/Ferrolink.h>
 
@@ -209,6 +210,15 @@ FLK_API int32_t FLK_CALL flk_is_board_mac(const uint8_t* mac) {
 }
 FLK_API int32_t FLK_CALL flk_is_pc_mac(const uint8_t* mac) {
     return core::CConstValue::IsPcMac(mac) ? 1 : 0;
+}
+
+FLK_API flk_status FLK_CALL flk_wire_store32(uint8_t* bytes, int32_t length, int32_t offset,
+                                             uint32_t value) {
+    // A negative offset converts to one far past the end, which the writer refuses.
+    return ferrolink::protocol::CWireWriter(bytes, length)
+                   .Store32(static_cast<std::size_t>(offset), value)
+               ? FLK_OK
+               : FLK_INVALID_ARGUMENT;
 }
 
 FLK_API flk_status FLK_CALL flk_frame_parse(const uint8_t* frame, uint32_t frame_length,

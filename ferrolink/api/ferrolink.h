@@ -54,7 +54,7 @@ typedef int32_t flk_status;
 
 /* Interface version: (major << 16) | minor. A host built against major M needs a library of major
  * M and a minor at least its own. */
-#define FLK_API_VERSION ((1u << 16) | 0u)
+#define FLK_API_VERSION ((1u << 16) | 1u)
 FLK_API uint32_t FLK_CALL flk_api_version(void);
 /* A fixed English text for a status; never null. */
 FLK_API const char* FLK_CALL flk_status_text(flk_status status);
@@ -131,6 +131,11 @@ FLK_API uint32_t FLK_CALL flk_checksum_get(const uint8_t* data, int32_t length);
 FLK_API int32_t FLK_CALL flk_checksum_is_valid(const uint8_t* data, int32_t length);
 FLK_API int32_t FLK_CALL flk_is_board_mac(const uint8_t* mac);
 FLK_API int32_t FLK_CALL flk_is_pc_mac(const uint8_t* mac);
+/* Writes `value` big-endian into bytes offset..offset+3 of the `length`-byte block `bytes` (the
+ * words of a command's data, a checksum); FLK_INVALID_ARGUMENT, nothing written, when they do not
+ * all lie inside it. Since 1.1. */
+FLK_API flk_status FLK_CALL flk_wire_store32(uint8_t* bytes, int32_t length, int32_t offset,
+                                             uint32_t value);
 /* Parses a frame: header, and where its data area starts and how long it is. A refused data
  * area (FLK_FAILED) still gives the header when the frame has one (*data_offset 24, else 0). */
 FLK_API flk_status FLK_CALL flk_frame_parse(const uint8_t* frame, uint32_t frame_length,

@@ -28,7 +28,21 @@ constexpr int kFrameLengthOffset = 12;
 constexpr int kDataSymbolOffset = 14;
 constexpr int kFrameIndexOffset = 16;
 constexpr int kPacketIndexOffset = 20;
-constexpr int kActualDataOffset = 24;
+constexpr int kActualDataOffset = 24;  // also the header's size
+constexpr int kCheckSumSize = 4;       // after the data area
+constexpr int kHeaderAndCheckSumSize = kActualDataOffset + kCheckSumSize;
 // Largest data area whose frame length still fits the 16-bit frameLength field.
-constexpr int kMaximumActualDataCapacity = 65535 - 28;
+constexpr int kMaximumActualDataCapacity = 65535 - kHeaderAndCheckSumSize;
 }  // namespace ferrolink::protocol::frame
+
+// The board's status reply: big-endian 32-bit words at these offsets of the reply's data area
+// (frame offset = kActualDataOffset + data offset).
+namespace ferrolink::protocol::reply {
+constexpr int kErrorWordOffset = 0;       // error bits 0 to 13
+constexpr int kResendIndexOffset = 4;     // frame index from which to resend
+constexpr int kCurrentMaximumOffset = 8;  // current maximum frame index
+constexpr int kVersionOffset = 12;        // high 16 bits, then low 16 bits
+constexpr int kBandInfoOffset = 16;       // kBandInfoCount words, in reply order
+constexpr int kBandInfoCount = 4;
+constexpr int kLength = kBandInfoOffset + 4 * kBandInfoCount;
+}  // namespace ferrolink::protocol::reply

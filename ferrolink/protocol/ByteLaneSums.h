@@ -1,16 +1,19 @@
-// Sums of the bytes at each position modulo 4 of a run of 16-byte blocks, on SSE2. A sum of
-// big-endian 32-bit words is sum(b0) << 24 + sum(b1) << 16 + sum(b2) << 8 + sum(b3), where bk are
-// the bytes at position k of each word, so per-position sums give the frame checksum without byte
-// swapping. Shared by the checksum and the bulk send's record writer, which copies each block as
-// it sums it. Internal: not installed.
+// The frame checksum's word sum. A sum of big-endian 32-bit words is
+// sum(b0) << 24 + sum(b1) << 16 + sum(b2) << 8 + sum(b3), where bk are the bytes at position k of
+// each word, so sums of the bytes at each position modulo 4 give it without byte swapping; whole
+// 16-byte blocks are summed so on SSE2, which every x86-64 processor has. Shared by the frame
+// builder and the bulk send. Internal: not installed.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <ferrolink/protocol/WireBytes.h>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
 
 #define FERROLINK_BYTE_LANES_SSE2 1
 
@@ -74,3 +77,35 @@ inline void SumBytesByPosition(const unsigned char* bytes, std::size_t blocks,
 }  // namespace ferrolink::protocol
 
 #endif
+
+namespace ferrolink::protocol {
+
+// Sum modulo 2^32 of the big-endian words that `count` bytes form from the first one, a last
+// partial word counted as if zero-filled. Bulk arithmetic over a span whose length the caller has
+// established: whole 16-byte blocks without any check, the few words after them through the
+// reader.
+inline std::uint32_t SumBigEndianWords(const unsigned char* bytes, std::size_t count) {
+    std::uint32_t sum = 0;
+    std::size_t i = 0;
+#ifdef FERROLINK_BYTE_LANES_SSE2
+    if (count >= 16) {
+        std::uint32_t byPosition[4];
+        SumBytesByPosition(bytes, count / 16, byPosition, [](std::size_t, __m128i) {});
+        // Lanes that wrapped still give the right sum: the shifts are products modulo 2^32.
+        sum = (byPosition[0] << 24) + (byPosition[1] << 16) + (byPosition[2] << 8) + byPosition[3];
+        i = count & ~std::size_t{15};
+    }
+#endif
+    const CWireReader rest(bytes, count);
+    std::uint32_t word = 0;
+    for (; rest.Load32(i, word); i += 4) sum += word;
+    if (i < count) {  // the last partial word
+        unsigned char last[4] = {0, 0, 0, 0};
+        for (std::size_t k = 0; i + k < count; ++k) last[k] = bytes[i + k];
+        CWireReader(last, 4).Load32(0, word);
+        sum += word;
+    }
+    return sum;
+}
+
+}  // namespace ferrolink::protocol

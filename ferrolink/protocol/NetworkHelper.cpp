@@ -6,17 +6,16 @@
 #include <limits>
 
 #include <ferrolink/outside/CustomBoostLog.h>
-#include <ferrolink/protocol/BigEndian.h>
 #include <ferrolink/protocol/ByteLaneSums.h>
 #include <ferrolink/protocol/ConstValue.h>
+#include <ferrolink/protocol/WireBytes.h>
 
 namespace ferrolink::core {
 
 namespace {
 
-using ferrolink::protocol::LoadBigEndian32;
-using ferrolink::protocol::StoreBigEndian16;
-using ferrolink::protocol::StoreBigEndian32;
+using ferrolink::protocol::CWireWriter;
+using ferrolink::protocol::SumBigEndianWords;
 
 namespace frame = ferrolink::protocol::frame;
 
@@ -27,36 +26,13 @@ std::uint8_t g_paddingSequenceCounter = 0;
 
 CNetworkHelper::~CNetworkHelper() = default;
 
-// Whole 16-byte blocks are summed per byte position with SSE2, which every x86-64 processor has;
-// the rest word by word.
-std::uint32_t CNetworkHelper::SumBigEndianWords(const unsigned char* data, std::size_t wordCount) {
-    std::uint32_t sum = 0;
-    std::size_t i = 0;
-#ifdef FERROLINK_BYTE_LANES_SSE2
-    const std::size_t blocks = wordCount / 4;  // 16 bytes each
-    if (blocks > 0) {
-        std::uint32_t p[4];
-        ferrolink::protocol::SumBytesByPosition(data, blocks, p, [](std::size_t, __m128i) {});
-        sum = (p[0] << 24) + (p[1] << 16) + (p[2] << 8) + p[3];
-        i = blocks * 4;
-    }
-#endif
-    std::uint32_t a = 0, c = 0;
-    for (; i + 1 < wordCount; i += 2) {
-        a += LoadBigEndian32(data + i * 4);
-        c += LoadBigEndian32(data + i * 4 + 4);
-    }
-    if (i < wordCount) a += LoadBigEndian32(data + i * 4);
-    return sum + a + c;
-}
-
 std::uint32_t CNetworkHelper::CheckSum_Get(const unsigned char* data, int length) {
     if (length < 4) return 0;
     if (data == nullptr) {
         FLK_LOG(2) << "failure";
         return 0;
     }
-    return 0u - SumBigEndianWords(data, static_cast<std::size_t>(length) / 4);
+    return 0u - SumBigEndianWords(data, static_cast<std::size_t>(length & ~3));  // whole words
 }
 
 bool CNetworkHelper::IsValidCheckSum(const unsigned char* data, int length) {
@@ -65,7 +41,7 @@ bool CNetworkHelper::IsValidCheckSum(const unsigned char* data, int length) {
         FLK_LOG(2) << "failure";
         return false;
     }
-    return SumBigEndianWords(data, static_cast<std::size_t>(length) / 4) == 0;
+    return SumBigEndianWords(data, static_cast<std::size_t>(length & ~3)) == 0;
 }
 
 unsigned char* CNetworkHelper::GrowBuffer(SBufferData<unsigned char>& buffer, int extra) {
@@ -84,7 +60,7 @@ unsigned char* CNetworkHelper::GrowBuffer(SBufferData<unsigned char>& buffer, in
 
 void CNetworkHelper::CheckSum_Add(SBufferData<unsigned char>& buffer) {
     const std::uint32_t checksum = CheckSum_Get(buffer.m_pBuffer, buffer.m_count);
-    if (unsigned char* tail = GrowBuffer(buffer, 4)) StoreBigEndian32(tail, checksum);
+    if (unsigned char* tail = GrowBuffer(buffer, 4)) CWireWriter(tail, 4).Store32(0, checksum);
 }
 
 bool CNetworkHelper::AddPcMac(SBufferData<unsigned char>& buffer) {
@@ -163,10 +139,11 @@ bool CNetworkHelper::PreparePacket(std::uint16_t dataSymbol, std::uint32_t frame
     unsigned char* p = frame.m_pBuffer;
     std::memcpy(p + frame::kDestinationMacOffset, CConstValue::BoardMac_Get(), 6);
     std::memcpy(p + frame::kSourceMacOffset, CConstValue::GetPcMac(), 6);
-    StoreBigEndian16(p + frame::kFrameLengthOffset, frameLength);
-    StoreBigEndian16(p + frame::kDataSymbolOffset, dataSymbol);
-    StoreBigEndian32(p + frame::kFrameIndexOffset, frameIndex);
-    StoreBigEndian32(p + frame::kPacketIndexOffset, packetIndex);
+    const CWireWriter out(p, frameLength);
+    out.Store16(frame::kFrameLengthOffset, frameLength);
+    out.Store16(frame::kDataSymbolOffset, dataSymbol);
+    out.Store32(frame::kFrameIndexOffset, frameIndex);
+    out.Store32(frame::kPacketIndexOffset, packetIndex);
 
     if (actualDataLen > static_cast<int>(actualDataCapacity)) {
         FLK_LOG(2) << "actualDataLen = " << actualDataLen
@@ -180,9 +157,8 @@ bool CNetworkHelper::PreparePacket(std::uint16_t dataSymbol, std::uint32_t frame
     if (paddingCount > 0)
         FillPadding(p + frame::kActualDataOffset + actualDataLen, paddingCount, paddingType);
 
-    const std::uint32_t checksum =
-        0u - SumBigEndianWords(p, static_cast<std::size_t>(frameLength - 4) / 4);
-    StoreBigEndian32(p + frame::kActualDataOffset + actualDataCapacity, checksum);
+    const int checkSumAt = frame::kActualDataOffset + actualDataCapacity;
+    out.Store32(checkSumAt, 0u - SumBigEndianWords(p, static_cast<std::size_t>(checkSumAt & ~3)));
     return true;
 }
 

@@ -68,8 +68,6 @@ public:
     static bool WriteDataToStream_Txt(const unsigned char* data, int length, std::ostream& out);
 
 private:
-    // Sum modulo 2^32 of `wordCount` big-endian 32-bit words starting at `data`.
-    static std::uint32_t SumBigEndianWords(const unsigned char* data, std::size_t wordCount);
     // Grows `buffer` by `extra` zero bytes and returns the first new byte, or null.
     static unsigned char* GrowBuffer(SBufferData<unsigned char>& buffer, int extra);
     static void FillPadding(unsigned char* padding, int count, PaddingValueType paddingType);

@@ -5,6 +5,7 @@
 
 #include <ferrolink/outside/CustomBoostLog.h>
 #include <ferrolink/protocol/BoardFrame.h>
+#include <ferrolink/protocol/WireBytes.h>
 
 namespace ferrolink::core {
 
@@ -15,15 +16,6 @@ namespace frame = ferrolink::protocol::frame;
 // A data area this large or larger cannot come from a board.
 constexpr int kActualDataLimit = 102400;
 
-std::uint16_t LoadBigEndian16(const unsigned char* p) {
-    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
-
-std::uint32_t LoadBigEndian32(const unsigned char* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           std::uint32_t{p[3]};
-}
-
 }  // namespace
 
 CPacketDataWrapper::CPacketDataWrapper() {
@@ -31,27 +23,30 @@ CPacketDataWrapper::CPacketDataWrapper() {
     m_packetData.actualDataLen = 0;
 }
 
-CPacketDataWrapper::~CPacketDataWrapper() { Release_PacketActualData(m_packetData); }
+CPacketDataWrapper::~CPacketDataWrapper() {
+    Release_PacketActualData(m_packetData);
+}
 
 bool CPacketDataWrapper::FrameData2PacketHeader(const unsigned char* frame,
                                                 std::uint32_t frameLength, SPacketHeader& header) {
-    if (frame == nullptr || frameLength < static_cast<std::uint32_t>(frame::kActualDataOffset)) {
+    const ferrolink::protocol::CWireReader in(frame, frameLength);
+    if (!in.Fits(0, frame::kActualDataOffset)) {  // the whole header, or nothing is read
         FLK_LOG(2) << "failure";
         return false;
     }
     std::memcpy(header.destinationMac, frame + frame::kDestinationMacOffset, 6);
     std::memcpy(header.sourceMac, frame + frame::kSourceMacOffset, 6);
-    header.frameLength = LoadBigEndian16(frame + frame::kFrameLengthOffset);
-    header.dataSymbol = LoadBigEndian16(frame + frame::kDataSymbolOffset);
-    header.frameIndex = LoadBigEndian32(frame + frame::kFrameIndexOffset);
-    header.packetIndex = LoadBigEndian32(frame + frame::kPacketIndexOffset);
+    in.Load16(frame::kFrameLengthOffset, header.frameLength);
+    in.Load16(frame::kDataSymbolOffset, header.dataSymbol);
+    in.Load32(frame::kFrameIndexOffset, header.frameIndex);
+    in.Load32(frame::kPacketIndexOffset, header.packetIndex);
     return true;
 }
 
 bool CPacketDataWrapper::ActualData2PacketData(const unsigned char* data, int length,
                                                SPacketData& packetData) {
-    const bool accepted =
-        length < kActualDataLimit && ((data != nullptr && length >= 1) || (data == nullptr && length < 1));
+    const bool accepted = length < kActualDataLimit &&
+                          ((data != nullptr && length >= 1) || (data == nullptr && length < 1));
     if (!accepted) {
         FLK_LOG(2) << "failure";
         return false;
@@ -79,7 +74,8 @@ bool CPacketDataWrapper::Parse(const unsigned char* frame, std::uint32_t frameLe
                                SPacketData& packetData) {
     if (!FrameData2PacketHeader(frame, frameLength, packetData)) return false;
     // Unsigned difference taken as int: frames of 24 to 27 bytes give a negative length here.
-    const int length = static_cast<int>(frameLength - 28u);
+    const int length =
+        static_cast<int>(frameLength - static_cast<std::uint32_t>(frame::kHeaderAndCheckSumSize));
     return ActualData2PacketData(frame + frame::kActualDataOffset, length, packetData);
 }
 
@@ -92,8 +88,8 @@ bool CPacketDataWrapper::InitializeByFrameData(const unsigned char* frame,
     return true;
 }
 
-bool CPacketDataWrapper::FrameData2PacketData(const unsigned char* frame,
-                                              std::uint32_t frameLength, SPacketData& packetData) {
+bool CPacketDataWrapper::FrameData2PacketData(const unsigned char* frame, std::uint32_t frameLength,
+                                              SPacketData& packetData) {
     if (!Parse(frame, frameLength, packetData)) {
         FLK_LOG(2) << "failure";
         return false;

@@ -12,6 +12,7 @@
 #include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
+#include <ferrolink/protocol/WireBytes.h>
 
 namespace ferrolink::core {
 
@@ -163,9 +164,10 @@ bool CReceiveWPCapPacket::ProcessOriginDataBuffer(const unsigned char* frame, in
 bool CReceiveWPCapPacket::ProcessPacket_Check(const unsigned char* frame, int length) {
     namespace layout = ferrolink::protocol::frame;
     if (frame == nullptr || length < CConstValue::GetFrameMinimumSize()) return true;
-    const unsigned dataSymbol =
-        (unsigned{frame[layout::kDataSymbolOffset]} << 8) | frame[layout::kDataSymbolOffset + 1];
-    if (CConstValue::IsPcMac(frame) && CNetworkHelper::IsBoardMac(frame + 6) &&
+    std::uint16_t dataSymbol = 0;
+    ferrolink::protocol::CWireReader(frame, length).Load16(layout::kDataSymbolOffset, dataSymbol);
+    if (CConstValue::IsPcMac(frame + layout::kDestinationMacOffset) &&
+        CNetworkHelper::IsBoardMac(frame + layout::kSourceMacOffset) &&
         dataSymbol == MacDataSymbol_Check) {
         std::printf("received check packet.\n");
         std::fflush(stdout);

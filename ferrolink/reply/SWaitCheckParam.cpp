@@ -5,34 +5,29 @@
 
 #include <ferrolink/outside/CustomBoostLog.h>
 #include <ferrolink/platform/HostEncoding.h>
+#include <ferrolink/protocol/BoardFrame.h>
+#include <ferrolink/protocol/WireBytes.h>
 
 namespace ferrolink::core {
 
 namespace {
 
-// Data offsets of the status reply's words.
-constexpr int kErrorWordOffset = 0;  // followed by the resend index and the current maximum
-constexpr int kErrorWordCount = 3;
-constexpr int kVersionOffset = 12;
-constexpr int kBandOffset = 16;
-constexpr int kBandWordCount = 4;
+namespace reply = ferrolink::protocol::reply;
+
+// The error word, the resend index and the current maximum are read together.
+constexpr int kErrorWordsLength = reply::kCurrentMaximumOffset + 4;
 // Bit 13 only means something when the board also reports bit 6 (DDR2 found empty).
 constexpr int kDdr2EmptyBit = 6;
 constexpr int kDdr2EmptyDetailBit = 13;
 
-// Reads `count` big-endian words from data offset `offset` into host order. Every byte of a reply
-// is read through here: the record's length is trusted only as far as its block goes, and a record
-// without a block or with a negative length has no bytes at all.
+// Reads `count` words from data offset `offset`, all or none. A record without a block or with a
+// negative length has no bytes at all.
 bool LoadWords(const SPacketData& packet, int offset, std::uint32_t* words, int count) {
-    if (packet.actualData == nullptr || packet.actualDataLen < 0 || offset < 0 || count < 0)
+    const ferrolink::protocol::CWireReader in(packet.actualData, packet.actualDataLen);
+    if (count < 0 ||
+        !in.Fits(static_cast<std::size_t>(offset), 4 * static_cast<std::size_t>(count)))
         return false;
-    const std::int64_t end = std::int64_t{offset} + 4 * std::int64_t{count};
-    if (end > packet.actualDataLen) return false;
-    const unsigned char* p = packet.actualData + offset;
-    for (int i = 0; i < count; ++i, p += 4) {
-        words[i] = (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
-                   (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
-    }
+    for (int i = 0; i < count; ++i) in.Load32(static_cast<std::size_t>(offset + 4 * i), words[i]);
     return true;
 }
 
@@ -130,13 +125,13 @@ bool SWaitCheckParam::ParseInfo(const SPacketData& packet) {
 
 bool SWaitCheckParam::ParseErrorInfo(const SPacketData& packet) {
     if (!m_bCheckError) return true;
-    if (packet.actualDataLen < 4 * kErrorWordCount) {
+    if (packet.actualDataLen < kErrorWordsLength) {
         FLK_LOG(2) << "elementBufferLen = " << packet.actualDataLen;
         return false;
     }
-    std::uint32_t words[kErrorWordCount] = {};
-    if (!LoadWords(packet, kErrorWordOffset, words,
-                   kErrorWordCount)) {  // a length that comes without a block
+    std::uint32_t words[kErrorWordsLength / 4] = {};
+    if (!LoadWords(packet, reply::kErrorWordOffset, words,
+                   kErrorWordsLength / 4)) {  // a length that comes without a block
         FLK_LOG(2) << "failure";
         return false;
     }
@@ -148,8 +143,8 @@ bool SWaitCheckParam::ParseErrorInfo(const SPacketData& packet) {
         if (set && entry.message != nullptr)
             FLK_LOG(1) << ferrolink::platform::CHostEncoding::FromUtf8(entry.message);
     }
-    m_frameIndexOfResend = ToInt32(words[1]);
-    m_frameIndexOfCurMax = ToInt32(words[2]);
+    m_frameIndexOfResend = ToInt32(words[reply::kResendIndexOffset / 4]);
+    m_frameIndexOfCurMax = ToInt32(words[reply::kCurrentMaximumOffset / 4]);
     return true;
 }
 
@@ -158,23 +153,25 @@ bool SWaitCheckParam::Parse_VersionInfo(const SPacketData& packet) {
         FLK_LOG(2) << "failure";
         return false;
     }
-    std::uint32_t word = 0;
-    if (!LoadWords(packet, kVersionOffset, &word, 1)) {
+    // The version word is its two halves, high first.
+    const ferrolink::protocol::CWireReader in(packet.actualData, packet.actualDataLen);
+    if (!in.Fits(reply::kVersionOffset, 4)) {
         FLK_LOG(2) << "actualBufferLen = " << packet.actualDataLen;
         return false;
     }
-    m_versionHigh = static_cast<std::uint16_t>(word >> 16);
-    m_versionLow = static_cast<std::uint16_t>(word & 0xFFFFu);
+    in.Load16(reply::kVersionOffset, m_versionHigh);
+    in.Load16(reply::kVersionOffset + 2, m_versionLow);
     return true;
 }
 
 bool SWaitCheckParam::Parse_BandInfo(const SPacketData& packet) {
-    std::uint32_t words[kBandWordCount] = {};
-    if (!LoadWords(packet, kBandOffset, words, kBandWordCount)) {  // no block, or under 32 bytes
+    std::uint32_t words[reply::kBandInfoCount] = {};
+    // No block, or under 32 bytes.
+    if (!LoadWords(packet, reply::kBandInfoOffset, words, reply::kBandInfoCount)) {
         FLK_LOG(2) << "failure";
         return false;
     }
-    for (int i = 0; i < kBandWordCount; ++i) m_bandInfo[i] = words[i];
+    for (int i = 0; i < reply::kBandInfoCount; ++i) m_bandInfo[i] = words[i];
     return true;
 }
 

@@ -4,44 +4,23 @@
 #include <cstring>
 
 #include <ferrolink/platform/PcapSendQueue.h>
-#include <ferrolink/protocol/BigEndian.h>
 #include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/ByteLaneSums.h>
 #include <ferrolink/protocol/ConstValue.h>
+#include <ferrolink/protocol/WireBytes.h>
 
 namespace platform = ferrolink::platform;
 namespace frame = ferrolink::protocol::frame;
 
 namespace {
 
-using ferrolink::protocol::LoadBigEndian32;
-using ferrolink::protocol::StoreBigEndian16;
-using ferrolink::protocol::StoreBigEndian32;
+using ferrolink::protocol::CWireWriter;
+using ferrolink::protocol::SumBigEndianWords;
 
 // Room for the tails of a batch; the longest single tail (padding of a whole data area and the
 // checksum) always fits.
 constexpr std::size_t kTailRoom = 64u << 10;
 static_assert(frame::kMaximumActualDataCapacity + 4 <= kTailRoom, "one tail must always fit");
-
-// Sum of the big-endian words that `count` bytes form when the first one starts a word (a last
-// partial word counts as if zero-filled).
-std::uint32_t SumFromWordStart(const unsigned char* bytes, std::size_t count) {
-    std::uint32_t sum = 0;
-    std::size_t i = 0;
-#ifdef FERROLINK_BYTE_LANES_SSE2
-    // A sum of big-endian words is the sum of each position's bytes, shifted: no byte swapping.
-    if (count >= 16) {
-        std::uint32_t byPosition[4];
-        ferrolink::protocol::SumBytesByPosition(bytes, count / 16, byPosition,
-                                                [](std::size_t, __m128i) {});
-        sum = (byPosition[0] << 24) + (byPosition[1] << 16) + (byPosition[2] << 8) + byPosition[3];
-        i = count & ~std::size_t{15};
-    }
-#endif
-    for (; i + 4 <= count; i += 4) sum += LoadBigEndian32(bytes + i);
-    for (; i < count; ++i) sum += static_cast<std::uint32_t>(bytes[i]) << (24 - 8 * (i & 3u));
-    return sum;
-}
 
 }  // namespace
 
@@ -56,11 +35,11 @@ CPrintFrameBatch::CPrintFrameBatch(std::uint32_t frameIndex, int capacity)
         static_cast<std::uint32_t>(capacity + CConstValue::GetFrameHeaderAndCheckSumSize());
     std::memcpy(m_header + frame::kDestinationMacOffset, CConstValue::BoardMac_Get(), 6);
     std::memcpy(m_header + frame::kSourceMacOffset, CConstValue::GetPcMac(), 6);
-    StoreBigEndian16(m_header + frame::kFrameLengthOffset, frameLength);
-    StoreBigEndian16(m_header + frame::kDataSymbolOffset, MacDataSymbol_PrintData);
-    StoreBigEndian32(m_header + frame::kFrameIndexOffset, frameIndex);
-    for (int word = 0; word < kHeaderSize; word += 4)
-        m_headerSum += LoadBigEndian32(m_header + word);
+    const CWireWriter header(m_header, kHeaderSize);
+    header.Store16(frame::kFrameLengthOffset, static_cast<std::uint16_t>(frameLength));
+    header.Store16(frame::kDataSymbolOffset, MacDataSymbol_PrintData);
+    header.Store32(frame::kFrameIndexOffset, frameIndex);
+    m_headerSum = SumBigEndianWords(m_header, kHeaderSize);
 }
 
 void CPrintFrameBatch::Clear() {
@@ -74,7 +53,7 @@ bool CPrintFrameBatch::Add(std::uint32_t packetIndex, const unsigned char* data,
         return false;
     unsigned char* header = m_headers[m_count];
     std::memcpy(header, m_header, kHeaderSize);
-    StoreBigEndian32(header + frame::kPacketIndexOffset, packetIndex);
+    CWireWriter(header, kHeaderSize).Store32(frame::kPacketIndexOffset, packetIndex);
     std::uint32_t sum = m_headerSum + packetIndex;
 
     platform::SOutgoingFrame& out = m_frames[m_count];
@@ -82,7 +61,7 @@ bool CPrintFrameBatch::Add(std::uint32_t packetIndex, const unsigned char* data,
     out.pieceCount = 1;
     if (dataLength > 0) {
         out.pieces[out.pieceCount++] = {data, static_cast<std::size_t>(dataLength)};
-        sum += SumFromWordStart(data, static_cast<std::size_t>(dataLength));
+        sum += SumBigEndianWords(data, static_cast<std::size_t>(dataLength));
     }
     unsigned char* tail = m_tails.data() + m_tailsUsed;
     // The data area starts a word, so the padding starts at the data's length within its word.
@@ -90,7 +69,7 @@ bool CPrintFrameBatch::Add(std::uint32_t packetIndex, const unsigned char* data,
         tail[i] = static_cast<unsigned char>(std::rand());
         sum += static_cast<std::uint32_t>(tail[i]) << (24 - 8 * ((dataLength + i) & 3u));
     }
-    StoreBigEndian32(tail + padding, 0u - sum);
+    CWireWriter(tail + padding, 4).Store32(0, 0u - sum);
     out.pieces[out.pieceCount++] = {tail, padding + 4};
     m_tailsUsed += padding + 4;
     ++m_count;

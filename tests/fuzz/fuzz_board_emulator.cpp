@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <ferrolink/protocol/NetworkHelper.h>
+#include <ferrolink/protocol/WireBytes.h>
 
 #include "board-sim/BoardEmulator.h"
 #include "common/BoardProtocol.h"
@@ -24,10 +25,8 @@ using namespace ferrolink::core;  // the library's core classes, linked from its
 namespace {
 
 namespace tools = ferrolink::tools;
-
-void Put32(unsigned char* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (24 - 8 * i));
-}
+namespace layout = ferrolink::protocol::frame;
+using ferrolink::protocol::CWireWriter;
 
 // With the send impairment on, a report may carry a flipped bit past its destination address.
 bool g_corrupting = false;
@@ -75,14 +74,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         data += used;
         size -= used;
         if ((flags & 1) && length >= 6) std::memcpy(frame.data(), board.BoardMac(), 6);
-        if ((flags & 8) && length >= 24) Put32(&frame[20], (1u << 20) - 1);
-        if ((flags & 16) && length >= 20) Put32(&frame[16], 0xFFFFFF00u | flags);
-        if ((flags & 2) && length >= 28 && length % 4 == 0 && length < 65536) {
-            frame[12] = static_cast<unsigned char>(length >> 8);
-            frame[13] = static_cast<unsigned char>(length);
-            Put32(&frame[length - 4], 0);
-            Put32(&frame[length - 4],
-                  CNetworkHelper::CheckSum_Get(frame.data(), static_cast<int>(length) - 4));
+        const CWireWriter out(frame.data(), length);
+        if (flags & 8) out.Store32(layout::kPacketIndexOffset, (1u << 20) - 1);
+        if (flags & 16) out.Store32(layout::kFrameIndexOffset, 0xFFFFFF00u | flags);
+        if ((flags & 2) && length >= 28 && length % 4 == 0) {
+            out.Store16(layout::kFrameLengthOffset, static_cast<std::uint16_t>(length));
+            out.Store32(length - 4,
+                        CNetworkHelper::CheckSum_Get(frame.data(), static_cast<int>(length) - 4));
         }
         // Bit 5: the capture cut the frame short.
         const int wire = static_cast<int>(length) + ((flags & 32) ? 4 : 0);

@@ -17,6 +17,7 @@
 #include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
+#include <ferrolink/protocol/WireBytes.h>
 
 using namespace ferrolink::core;  // the library's core classes, linked from its archive
 
@@ -25,17 +26,9 @@ namespace ferrolink::tools {
 namespace {
 
 namespace frame = ferrolink::protocol::frame;
+using ferrolink::protocol::CWireReader;
 
-std::uint32_t Get16(const unsigned char* at) {
-    return (std::uint32_t{at[0]} << 8) | at[1];
-}
-
-std::uint32_t Get32(const unsigned char* at) {
-    return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) |
-           (std::uint32_t{at[2]} << 8) | at[3];
-}
-
-constexpr int kHeaderAndChecksum = 28;
+constexpr int kHeaderAndChecksum = frame::kHeaderAndCheckSumSize;
 
 }  // namespace
 
@@ -305,15 +298,20 @@ void CBoardEmulator::Process(const unsigned char* bytes, int capturedLength, int
         return;
     }
     // The length field is the sender's word; it must lie within what was captured.
-    const int frameLength = static_cast<int>(Get16(bytes + frame::kFrameLengthOffset));
+    const CWireReader in(bytes, capturedLength);
+    std::uint16_t lengthField = 0;
+    in.Load16(frame::kFrameLengthOffset, lengthField);
+    const int frameLength = lengthField;
     if (frameLength < kHeaderAndChecksum || frameLength > capturedLength ||
         !CNetworkHelper::IsValidCheckSum(bytes, frameLength)) {
         ChecksumError();
         return;
     }
-    const std::uint32_t symbol = Get16(bytes + frame::kDataSymbolOffset);
-    const std::uint32_t frameIndex = Get32(bytes + frame::kFrameIndexOffset);
-    const std::uint32_t packetIndex = Get32(bytes + frame::kPacketIndexOffset);
+    std::uint16_t symbol = 0;
+    std::uint32_t frameIndex = 0, packetIndex = 0;
+    in.Load16(frame::kDataSymbolOffset, symbol);
+    in.Load32(frame::kFrameIndexOffset, frameIndex);
+    in.Load32(frame::kPacketIndexOffset, packetIndex);
     const unsigned char* data = bytes + frame::kActualDataOffset;
     const int dataLength = frameLength - kHeaderAndChecksum;
     switch (symbol) {
@@ -355,10 +353,17 @@ void CBoardEmulator::Command(std::uint16_t symbol, std::uint32_t frameIndex, std
         Bump(m_counters.m_otherFrames);
         return;
     }
+    const auto word = [in = CWireReader(data, dataLength)](int offset) {
+        std::uint32_t value = 0;
+        in.Load32(static_cast<std::size_t>(offset), value);  // the length is checked above
+        return value;
+    };
     SBandResult result;
     switch (symbol) {
         case kSymbolEndOfBand:
-            result = m_store.EndOfBand(frameIndex, Get32(data), Get32(data + 4), Get32(data + 8));
+            result =
+                m_store.EndOfBand(frameIndex, word(kEndOfBandPacketsOffset),
+                                  word(kEndOfBandBytesOffset), word(kEndOfBandPacketSizeOffset));
             if (result.m_error & kErrorLost) {
                 Bump(m_counters.m_lossesDetected);
                 if (MayLog())
@@ -373,7 +378,7 @@ void CBoardEmulator::Command(std::uint16_t symbol, std::uint32_t frameIndex, std
             result = m_store.Query();
             break;
         case kSymbolSetErrors:
-            m_requestedErrors |= Get32(data) & kRequestableErrors;
+            m_requestedErrors |= word(kSetErrorsBitsOffset) & kRequestableErrors;
             result = m_store.Query();
             break;
         default:

@@ -5,26 +5,13 @@
 #include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
+#include <ferrolink/protocol/WireBytes.h>
 
 using namespace ferrolink::core;  // the library's core classes, linked from its archive
 
 namespace ferrolink::tools {
 
-namespace {
-
-void Put16(unsigned char* at, std::uint32_t value) {
-    at[0] = static_cast<unsigned char>(value >> 8);
-    at[1] = static_cast<unsigned char>(value);
-}
-
-void Put32(unsigned char* at, std::uint32_t value) {
-    at[0] = static_cast<unsigned char>(value >> 24);
-    at[1] = static_cast<unsigned char>(value >> 16);
-    at[2] = static_cast<unsigned char>(value >> 8);
-    at[3] = static_cast<unsigned char>(value);
-}
-
-}  // namespace
+using ferrolink::protocol::CWireWriter;
 
 CBoardFrameWriter::CBoardFrameWriter(unsigned char boardMacFirstByte)
     : m_boardMac{boardMacFirstByte, 0x34, 0x56, 0x78, 0x9A, 0xBC} {}
@@ -40,14 +27,15 @@ bool CBoardFrameWriter::Build(std::uint16_t dataSymbol, std::uint32_t frameIndex
     unsigned char* p = frame.data();
     std::memcpy(p + f::kDestinationMacOffset, CConstValue::GetPcMac(), 6);
     std::memcpy(p + f::kSourceMacOffset, m_boardMac, 6);
-    Put16(p + f::kFrameLengthOffset, static_cast<std::uint32_t>(length));
-    Put16(p + f::kDataSymbolOffset, dataSymbol);
-    Put32(p + f::kFrameIndexOffset, frameIndex);
-    Put32(p + f::kPacketIndexOffset, packetIndex);
+    const CWireWriter out(p, length);
+    out.Store16(f::kFrameLengthOffset, static_cast<std::uint16_t>(length));
+    out.Store16(f::kDataSymbolOffset, dataSymbol);
+    out.Store32(f::kFrameIndexOffset, frameIndex);
+    out.Store32(f::kPacketIndexOffset, packetIndex);
     if (dataLength > 0)
         std::memcpy(p + f::kActualDataOffset, data, static_cast<std::size_t>(dataLength));
     const int checksumAt = length - CConstValue::GetFrameCheckSumSize();
-    Put32(p + checksumAt, CNetworkHelper::CheckSum_Get(p, checksumAt));
+    out.Store32(checksumAt, CNetworkHelper::CheckSum_Get(p, checksumAt));
     return true;
 }
 
@@ -63,7 +51,8 @@ void CBoardFrameWriter::Report(std::uint16_t dataSymbol, std::uint32_t frameInde
                                                 status.m_band[1],
                                                 status.m_band[2],
                                                 status.m_band[3]};
-    for (int i = 0; i < kStatusWords; ++i) Put32(words + 4 * i, values[i]);
+    const CWireWriter out(words, sizeof words);
+    for (int i = 0; i < kStatusWords; ++i) out.Store32(4 * static_cast<std::size_t>(i), values[i]);
     Build(dataSymbol, frameIndex, packetIndex, words, sizeof(words), kReportDataCapacity, frame);
 }
 

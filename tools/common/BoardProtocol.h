@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include <ferrolink/protocol/BoardFrame.h>
+
 namespace ferrolink::tools {
 
 // dataSymbol values of frames from the PC to the board.
@@ -14,15 +16,20 @@ constexpr std::uint16_t kSymbolReset = 0x0012;
 constexpr std::uint16_t kSymbolSetErrors = 0x0013;  // word: error bits to raise (fatal on request)
 
 // dataSymbol values of frames from the board to the PC.
-constexpr std::uint16_t kSymbolAutoReport = 3;         // periodic status (the library's check frame)
-constexpr std::uint16_t kSymbolStatusReply = 0x0101;   // status in answer to a command
+constexpr std::uint16_t kSymbolAutoReport = 3;        // periodic status (the library's check frame)
+constexpr std::uint16_t kSymbolStatusReply = 0x0101;  // status in answer to a command
 
-// Status layout (data offsets, big-endian words), shared by both report kinds:
-//   0 error word        4 resend index (first packet to send again)
-//   8 current maximum   (last packet index of the intact prefix of the band, -1 when none)
-//  12 version word      16..31 band words: band (frameIndex), packets held, bands completed,
-//                       command sequence answered
-constexpr int kStatusWords = 8;
+// Both report kinds carry the library's reply layout (ferrolink::protocol::reply), filled so:
+//   resend index     first packet to send again
+//   current maximum  last packet index of the intact prefix of the band, -1 when none
+//   band words       band (frameIndex), packets held, bands completed, command sequence answered
+constexpr int kStatusWords = ferrolink::protocol::reply::kLength / 4;
+// The words of an EndOfBand command, at these data offsets.
+constexpr int kEndOfBandPacketsOffset = 0;
+constexpr int kEndOfBandBytesOffset = 4;
+constexpr int kEndOfBandPacketSizeOffset = 8;
+constexpr int kEndOfBandLength = 12;
+constexpr int kSetErrorsBitsOffset = 0;              // the SetErrors command's one word
 constexpr std::uint32_t kBoardVersion = 0x00010002;  // 1.2
 
 // Error bits of the status word.

@@ -16,6 +16,7 @@
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/protocol/PacketDataWrapper.h>
+#include <ferrolink/protocol/WireBytes.h>
 #include <ferrolink/transmit/Ferrolink.h>
 
 #include "../common/BoardProtocol.h"
@@ -25,18 +26,16 @@ using namespace ferrolink::core;      // the library's core classes, linked from
 using namespace ferrolink::platform;  // the board claim
 
 namespace tools = ferrolink::tools;
+namespace layout = ferrolink::protocol::frame;
+using ferrolink::protocol::CWireReader;
+using ferrolink::protocol::CWireWriter;
 
 namespace {
-
-std::uint32_t Word(const unsigned char* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           p[3];
-}
 
 // A frame from a board to the PC: destination the PC MAC, source the board MAC in bytes 1..5
 // (byte 0 tells boards apart).
 bool IsFromABoard(const unsigned char* frame, int length) {
-    return length >= 24 && CConstValue::IsPcMac(frame) &&
+    return length >= layout::kActualDataOffset && CConstValue::IsPcMac(frame) &&
            std::memcmp(frame + 7, CConstValue::BoardMac_Get() + 1, 5) == 0;
 }
 
@@ -235,7 +234,7 @@ bool CBoardLink::OnFrame(const unsigned char* frame, int length, void* user) {
     if (!IsFromABoard(frame, length)) return true;
     std::lock_guard<std::mutex> lock(self->m_mutex);
     ++self->m_framesReceived;
-    const unsigned char board = frame[6];
+    const unsigned char board = frame[layout::kSourceMacOffset];
     if (self->m_boardFirstByte < 0) self->m_boardFirstByte = board;
     // Bounded: one entry per first byte.
     if (std::find(self->m_boardsHeard.begin(), self->m_boardsHeard.end(), board) ==
@@ -243,10 +242,14 @@ bool CBoardLink::OnFrame(const unsigned char* frame, int length, void* user) {
         self->m_boardsHeard.push_back(board);
         self->m_arrived.notify_all();
     }
-    const auto symbol = static_cast<std::uint16_t>((frame[14] << 8) | frame[15]);
+    const CWireReader in(frame, length);
+    std::uint16_t symbol = 0;
+    std::uint32_t sequence = 0;
+    in.Load16(layout::kDataSymbolOffset, symbol);
+    in.Load32(layout::kPacketIndexOffset, sequence);
     if (symbol != tools::kSymbolStatusReply) return true;
     // Only the board a command went to answers it.
-    const auto at = self->m_pending.find(Word(frame + 20));
+    const auto at = self->m_pending.find(sequence);
     if (at == self->m_pending.end() || at->second.reply || at->second.board != board) {
         ++self->m_repliesIgnored;  // not ours, or a duplicate
         return true;
@@ -258,10 +261,9 @@ bool CBoardLink::OnFrame(const unsigned char* frame, int length, void* user) {
 
 std::uint32_t CBoardLink::PostCommand(std::uint16_t symbol, std::uint32_t frameIndex,
                                       const std::vector<std::uint32_t>& words) {
-    std::vector<unsigned char> data;
-    for (std::uint32_t w : words)
-        for (int shift = 24; shift >= 0; shift -= 8)
-            data.push_back(static_cast<unsigned char>(w >> shift));
+    std::vector<unsigned char> data(words.size() * 4);
+    const CWireWriter out(data.data(), data.size());
+    for (std::size_t i = 0; i < words.size(); ++i) out.Store32(4 * i, words[i]);
     std::uint32_t sequence;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -298,8 +300,8 @@ bool CBoardLink::TakeReply(std::uint32_t sequence, SCommandReply& reply) {
     if (!parsed.InitializeByFrameData(frame->data(), static_cast<std::uint32_t>(frame->size())))
         return false;
     reply = SCommandReply{};
-    reply.m_board = (*frame)[6];
-    reply.m_frameIndex = Word(frame->data() + 16);
+    reply.m_board = (*frame)[layout::kSourceMacOffset];
+    reply.m_frameIndex = parsed.PacketData().frameIndex;
     return reply.m_status.ParseInfo(parsed.PacketData());
 }
 

@@ -5,7 +5,10 @@
 #include <cstring>
 #include <ctime>
 
+#include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/ConstValue.h>
+#include <ferrolink/protocol/NetworkHelper.h>
+#include <ferrolink/protocol/WireBytes.h>
 
 #include "../common/BoardProtocol.h"
 #include "platform/LocalTime.h"
@@ -13,12 +16,24 @@
 using namespace ferrolink::core;  // the library's core classes, linked from its archive
 
 namespace tools = ferrolink::tools;
+namespace layout = ferrolink::protocol::frame;
+namespace reply = ferrolink::protocol::reply;
+using ferrolink::protocol::CWireReader;
 
 namespace {
 
-std::uint32_t Word(const unsigned char* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           p[3];
+// The frameLength field, or -1 when the frame is too short to hold it.
+int FrameLength(const unsigned char* bytes, int length) {
+    std::uint16_t value = 0;
+    return CWireReader(bytes, length).Load16(layout::kFrameLengthOffset, value) ? value : -1;
+}
+
+// The word at `offset` of the data area (0 when it is not there; callers check the length).
+std::uint32_t DataWord(const unsigned char* bytes, int length, int offset) {
+    std::uint32_t value = 0;
+    CWireReader(bytes, length)
+        .Load32(static_cast<std::size_t>(layout::kActualDataOffset + offset), value);
+    return value;
 }
 
 bool IsBoardAddress(const unsigned char* mac) {
@@ -60,31 +75,33 @@ std::string CFrameText::Direction(const unsigned char* frame, int length) {
 }
 
 bool CFrameText::ChecksumValid(const unsigned char* frame, int length) {
-    if (length < 28) return false;
-    const int frameLength = (frame[12] << 8) | frame[13];
-    if (frameLength < 28 || frameLength > length || frameLength % 4 != 0) return false;
-    std::uint32_t sum = 0;
-    for (int at = 0; at + 4 <= frameLength; at += 4) sum += Word(frame + at);
-    return sum == 0;
+    const int frameLength = FrameLength(frame, length);
+    if (frameLength < layout::kHeaderAndCheckSumSize || frameLength > length ||
+        frameLength % 4 != 0)
+        return false;
+    return CNetworkHelper::IsValidCheckSum(frame, frameLength);
 }
 
 bool CFrameText::IsCut(const unsigned char* frame, int length) {
-    if (length < 14) return false;
-    const int frameLength = (frame[12] << 8) | frame[13];
-    return frameLength > length && frameLength % 4 == 0 && frameLength >= 28;
+    const int frameLength = FrameLength(frame, length);
+    return frameLength > length && frameLength % 4 == 0 &&
+           frameLength >= layout::kHeaderAndCheckSumSize;
 }
 
 std::string CFrameText::Summary(const unsigned char* frame, int length) {
     char text[256];
-    if (length < 24) {
+    const CWireReader in(frame, length);
+    std::uint16_t symbol = 0;
+    std::uint32_t band = 0, index = 0;
+    if (!in.Load32(layout::kPacketIndexOffset, index)) {  // the header's last field
         std::snprintf(text, sizeof text, "%s, %d bytes: too short for a board frame",
                       Direction(frame, length).c_str(), length);
         return text;
     }
-    const int frameLength = (frame[12] << 8) | frame[13];
-    const auto symbol = static_cast<std::uint16_t>((frame[14] << 8) | frame[15]);
-    const std::uint32_t band = Word(frame + 16);
-    const std::uint32_t index = Word(frame + 20);
+    const int frameLength = FrameLength(frame, length);
+    in.Load16(layout::kDataSymbolOffset, symbol);
+    in.Load32(layout::kFrameIndexOffset, band);
+    const auto word = [&](int offset) { return DataWord(frame, length, offset); };
     const char* name = CommandName(symbol);
     std::string kind = name ? name : "symbol 0x" + [&] {
         char hex[8];
@@ -92,29 +109,34 @@ std::string CFrameText::Summary(const unsigned char* frame, int length) {
         return std::string(hex);
     }();
     std::string detail;
-    const int data = length - 24;
+    const int data = length - layout::kActualDataOffset;
     if (symbol == tools::kSymbolPrintData) {
         std::snprintf(text, sizeof text, "band %u packet %u", band, index);
         detail = text;
     } else if (symbol == tools::kSymbolAutoReport || symbol == tools::kSymbolStatusReply) {
-        if (data >= 32) {
+        if (data >= reply::kLength) {
+            std::uint16_t versionHigh = 0, versionLow = 0;
+            in.Load16(layout::kActualDataOffset + reply::kVersionOffset, versionHigh);
+            in.Load16(layout::kActualDataOffset + reply::kVersionOffset + 2, versionLow);
             std::snprintf(text, sizeof text,
                           "band %u %s %u: errors 0x%04X resend %d current max %d version %u.%u",
                           band, symbol == tools::kSymbolAutoReport ? "report" : "seq", index,
-                          Word(frame + 24) & 0x3FFF, static_cast<std::int32_t>(Word(frame + 28)),
-                          static_cast<std::int32_t>(Word(frame + 32)), Word(frame + 36) >> 16,
-                          Word(frame + 36) & 0xFFFF);
+                          word(reply::kErrorWordOffset) & 0x3FFF,
+                          static_cast<std::int32_t>(word(reply::kResendIndexOffset)),
+                          static_cast<std::int32_t>(word(reply::kCurrentMaximumOffset)),
+                          unsigned{versionHigh}, unsigned{versionLow});
         } else {
             std::snprintf(text, sizeof text, "band %u seq %u (status cut short)", band, index);
         }
         detail = text;
-    } else if (symbol == tools::kSymbolEndOfBand && data >= 12) {
+    } else if (symbol == tools::kSymbolEndOfBand && data >= tools::kEndOfBandLength) {
         std::snprintf(text, sizeof text, "band %u seq %u: packets %u bytes %u packet size %u", band,
-                      index, Word(frame + 24), Word(frame + 28), Word(frame + 32));
+                      index, word(tools::kEndOfBandPacketsOffset),
+                      word(tools::kEndOfBandBytesOffset), word(tools::kEndOfBandPacketSizeOffset));
         detail = text;
     } else if (symbol == tools::kSymbolSetErrors && data >= 4) {
         std::snprintf(text, sizeof text, "band %u seq %u: bits 0x%04X", band, index,
-                      Word(frame + 24));
+                      word(tools::kSetErrorsBitsOffset));
         detail = text;
     } else {
         std::snprintf(text, sizeof text, "band %u seq %u", band, index);

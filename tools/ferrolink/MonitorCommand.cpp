@@ -9,6 +9,7 @@
 
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/PacketDataWrapper.h>
+#include <ferrolink/protocol/WireBytes.h>
 
 #include "../common/BoardProtocol.h"
 #include "BoardErrors.h"
@@ -57,8 +58,10 @@ void PrintEvent(const SMonitorState& state, const char* event, const char* key, 
 }
 
 void PrintReport(const unsigned char* frame, int length, void* user) {
-    if (length < 24 || !CConstValue::IsPcMac(frame)) return;
-    const std::uint16_t symbol = static_cast<std::uint16_t>((frame[14] << 8) | frame[15]);
+    namespace layout = ferrolink::protocol::frame;
+    if (length < layout::kActualDataOffset || !CConstValue::IsPcMac(frame)) return;
+    std::uint16_t symbol = 0;
+    ferrolink::protocol::CWireReader(frame, length).Load16(layout::kDataSymbolOffset, symbol);
     if (symbol != tools::kSymbolAutoReport && symbol != tools::kSymbolStatusReply) return;
     CPacketDataWrapper parsed;
     if (!parsed.InitializeByFrameData(frame, static_cast<std::uint32_t>(length))) return;

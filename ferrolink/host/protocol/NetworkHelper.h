@@ -14,6 +14,7 @@
 #include <ferrolink/protocol/BoardFrame.h>
 #include <ferrolink/protocol/PacketDataWrapper.h>
 #include <ferrolink/protocol/SBufferData.h>
+#include <ferrolink/protocol/WireBytes.h>
 
 class CNetworkHelper {
 public:
@@ -62,12 +63,8 @@ public:
     }
     static void CheckSum_Add(SBufferData<unsigned char>& buffer) {
         const std::uint32_t checksum = CheckSum_Get(buffer.m_pBuffer, buffer.m_count);
-        if (unsigned char* tail = GrowBuffer(buffer, 4)) {
-            tail[0] = static_cast<unsigned char>(checksum >> 24);
-            tail[1] = static_cast<unsigned char>(checksum >> 16);
-            tail[2] = static_cast<unsigned char>(checksum >> 8);
-            tail[3] = static_cast<unsigned char>(checksum);
-        }
+        if (unsigned char* tail = GrowBuffer(buffer, 4))
+            ferrolink::protocol::CWireWriter(tail, 4).Store32(0, checksum);
     }
     static bool IsValidCheckSum(const unsigned char* data, int length) {
         return flk_checksum_is_valid(data, length) != 0;

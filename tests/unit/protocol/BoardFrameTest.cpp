@@ -12,8 +12,8 @@
 #include <ferrolink/protocol/ConstValue.h>
 #include <ferrolink/protocol/NetworkHelper.h>
 #include <ferrolink/protocol/PacketDataWrapper.h>
+#include <ferrolink/protocol/WireBytes.h>
 #include "support/LogCapture.h"
-
 
 namespace {
 
@@ -151,6 +151,34 @@ TEST(BoardFrameTest, ChecksumMatchesThePlainSumAtEveryLengthAndAlignment) {
     EXPECT_EQ(0u, Helper::CheckSum_Get(nullptr, 16));
     EXPECT_FALSE(Helper::IsValidCheckSum(nullptr, 16));
     EXPECT_EQ(2, log.Count("failure", 2));
+}
+
+TEST(BoardFrameTest, WireFieldsAreBigEndianAndNeverReadOrWrittenPastTheView) {
+    // Both widths at offsets from -4 (wrapping through 0) to past the end of views of 0 to 9 bytes:
+    // a field that does not fit is neither written (0xEE stays) nor read (7 stays).
+    const unsigned char golden[] = {0x81, 0x82, 0x83, 0x84};
+    for (std::size_t width : {2, 4})
+        for (std::size_t length = 0; length <= 9; ++length)
+            for (auto offset = static_cast<std::size_t>(-4); offset != length + 2; ++offset) {
+                const bool fits = offset < 16 && offset + width <= length;
+                Bytes block(12, 0xEE), expected = block;
+                if (fits) std::memcpy(expected.data() + offset, golden, width);
+                const ferrolink::protocol::CWireReader in(block.data(), length);
+                std::uint16_t v16 = 7;
+                std::uint32_t v32 = 7;
+                // 32-bit stores go through the C hosts' call, which is the same writer.
+                const bool stored =
+                    width == 2 ? ferrolink::protocol::CWireWriter(block.data(), length)
+                                     .Store16(offset, 0x8182)
+                               : flk_wire_store32(block.data(), static_cast<std::int32_t>(length),
+                                                  static_cast<std::int32_t>(offset),
+                                                  0x81828384u) == FLK_OK;
+                const bool loaded = width == 2 ? in.Load16(offset, v16) : in.Load32(offset, v32);
+                const std::uint32_t value = width == 2 ? v16 : v32;
+                EXPECT_TRUE(stored == fits && loaded == fits && block == expected &&
+                            value == (fits ? 0x81828384u >> (32 - 8 * width) : 7u))
+                    << width << "@" << offset << "/" << length;
+            }
 }
 
 TEST(BoardFrameTest, ParseReadsTheBigEndianHeaderOwnsItsDataAndRefusesWhatHasNoDataArea) {

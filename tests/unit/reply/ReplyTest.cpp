@@ -8,18 +8,16 @@
 #include <vector>
 
 #include <ferrolink/protocol/NetworkHelper.h>
+#include <ferrolink/protocol/WireBytes.h>
 #include <ferrolink/reply/SWaitCheckParam.h>
 #include <ferrolink/reply/WaitReceivePacket.h>
 #include "support/LogCapture.h"
 
-
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-void Put(Bytes& data, std::size_t at, std::uint32_t word) {
-    for (int i = 0; i < 4; ++i) data[at + i] = static_cast<unsigned char>(word >> (24 - 8 * i));
-}
+using ferrolink::protocol::CWireWriter;
+namespace reply = ferrolink::protocol::reply;
 
 // Golden status reply data area, every word big-endian, cut to `length` bytes.
 Bytes Reply(std::uint32_t errorWord, std::size_t length = 32) {
@@ -33,7 +31,7 @@ Bytes Reply(std::uint32_t errorWord, std::size_t length = 32) {
         0x00, 0x00, 0x00, 0x01,  // 24 band word 2
         0xFF, 0xFF, 0xFF, 0xFE,  // 28 band word 3
     };
-    Put(data, 0, errorWord);
+    CWireWriter(data.data(), data.size()).Store32(reply::kErrorWordOffset, errorWord);
     data.resize(length);
     data.shrink_to_fit();  // exact-size block, so an over-read is an ASan report
     return data;
@@ -107,8 +105,8 @@ TEST(WaitCheckParamTest, NextFrameIndexComesFromResendOrCurrentMaximum) {
     };
     for (const auto& c : cases) {
         Bytes data = Reply(c[0]);
-        Put(data, 4, c[1]);
-        Put(data, 8, c[2]);
+        CWireWriter(data.data(), data.size()).Store32(reply::kResendIndexOffset, c[1]);
+        CWireWriter(data.data(), data.size()).Store32(reply::kCurrentMaximumOffset, c[2]);
         SWaitCheckParam p(true);
         ASSERT_TRUE(p.ParseInfo(Record(data)));
         EXPECT_EQ(static_cast<std::int32_t>(c[3]), p.GetFrameIndexOfResend())
