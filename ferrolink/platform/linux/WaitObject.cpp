@@ -2,13 +2,14 @@
 
 namespace ferrolink::platform {
 
-CWaitObject::CWaitObject() = default;
+// No system object to give: the handle is this object's identity.
+CWaitObject::CWaitObject() : m_event(this) {}
 CWaitObject::~CWaitObject() = default;
 
 void CWaitObject::Show(bool) {}
 
 void* CWaitObject::Handle() {
-    return this;
+    return m_event;
 }
 
 }  // namespace ferrolink::platform
