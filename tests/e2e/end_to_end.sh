@@ -24,7 +24,7 @@ failures=0
 pass() { echo "PASS: $*"; passed=$((passed + 1)); }
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 # verdict NAME: passes when the command list just before it succeeded, else shows $work/out.
-verdict() { if [ $? -eq 0 ]; then pass "$1"; else fail "$1"; tail -n 15 "$work/out"; fi; }
+verdict() { if [ $? -eq 0 ]; then pass "$1"; else fail "$1"; tail -n 15 "$work/out"; return 1; fi; }
 pc() { ip netns exec "$LINK_PC" "$cli" "$@"; }
 board() { board_start "$sim" "$work/board.log" "${tag}b2" --first-byte 0x06 "$@"; }
 # run EXPECTED_STATUS COMMAND...: output to $work/out, true when the status is as expected.
@@ -291,11 +291,12 @@ printf '[Network]\nPreviousPCapDeviceName=rpcap://%s\n[SoftwareMac]\nAddress=0x0
 board --report-interval-ms 0
 ip netns exec "$LINK_BOARD" "$sim" -i "${tag}b2" --first-byte 0x33 --report-interval-ms 5 >"$work/forger.log" 2>&1 &
 forger=$!
-sleep 0.5
+# Its reports reach the PC's side before the job starts (a fixed pause was too short on a busy machine).
+run 0 pc dump -i "${tag}2" -c 1 --seconds 10 "ether[6] == 0x33"; verdict "the other board reports on the link"
 # (a job long enough for the forger's reports to be heard during it, if not before)
 run 0 pc send "$work/job.bin" -v && has "boards heard on ${tag}2 \(first MAC byte\): 06, 33; this job (goes|went) to 06" &&
   has "^start-up: .* first print frame [0-9.]+ ms after the start"
-verdict "the answering board is claimed, the other named; start-up told"
+verdict "the answering board is claimed, the other named; start-up told" || tail -n 5 "$work/forger.log"
 kill -INT "$forger"; wait "$forger" 2>/dev/null
 grep -q "^band 0 complete" "$work/board.log" && ! grep -q "^band 0 complete" "$work/forger.log"; verdict "the job went to the board that answered"
 # Frames sent and resent, not rounds; a line per band with its digest, the summary last; the
