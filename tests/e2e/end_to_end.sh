@@ -292,7 +292,8 @@ board --report-interval-ms 0
 ip netns exec "$LINK_BOARD" "$sim" -i "${tag}b2" --first-byte 0x33 --report-interval-ms 5 >"$work/forger.log" 2>&1 &
 forger=$!
 # Its reports reach the PC's side before the job starts (a fixed pause was too short on a busy machine).
-run 0 pc dump -i "${tag}2" -c 1 --seconds 10 "ether[6] == 0x33"; verdict "the other board reports on the link"
+run 0 pc dump -i "${tag}2" -c 1 --seconds 10 "ether[6] == 0x33" && has "^1 frames captured"; verdict "the other board reports on the link"
+run 0 pc dump -i "${tag}2" --seconds 1 "ether[6] == 0x44" && has "^0 frames captured"; verdict "dump --seconds ends while nothing passes the filter"
 # (a job long enough for the forger's reports to be heard during it, if not before)
 run 0 pc send "$work/job.bin" -v && has "boards heard on ${tag}2 \(first MAC byte\): 06, 33; this job (goes|went) to 06" &&
   has "^start-up: .* first print frame [0-9.]+ ms after the start"

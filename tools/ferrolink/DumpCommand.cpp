@@ -1,5 +1,6 @@
 #include "DumpCommand.h"
 
+#include <ferrolink/platform/Link.h>
 #include <pcap/pcap.h>
 #include <nlohmann/json.hpp>
 
@@ -156,7 +157,10 @@ int CDumpCommand::Run() {
     int status = ExitStatus_Ok;
     std::string failure;
     while (!g_stop.load() && (o.seconds <= 0 || std::chrono::steady_clock::now() < end)) {
-        const int n = pcap_dispatch(source, 64, &DumpOne, reinterpret_cast<u_char*>(&state));
+        // The link's own read: it returns on its time-out also while no frame passes the filter,
+        // so that --seconds ends a capture on a quiet link.
+        const int n = ferrolink::platform::CLink::ReadBatch(source, 64, &DumpOne,
+                                                            reinterpret_cast<u_char*>(&state));
         if (state.file && n > 0 && !file.Flush(writeError)) {
             failure = writeError;
             status = ExitStatus_JobFailed;
