@@ -1,8 +1,9 @@
 // Linux: libpcap 1.10 waits for frames in a loop that only a frame, a break or an error ends, so on
 // a silent link its reads never return, whatever the handle's time-out. The reads here wait on the
 // handle's descriptor themselves, for the read time-out the link was opened with (10 ms for a
-// handle opened elsewhere), in slices of at most 10 ms so that a break is seen promptly, and call
-// libpcap only once frames are waiting, when it cannot block. Capture files and dead handles go
+// handle opened elsewhere), woken at once by a break (an event counter polled beside the socket),
+// in slices of at most 10 ms so that a device that vanished is noticed, and call libpcap only once
+// frames are waiting, when it cannot block. Capture files and dead handles go
 // straight to libpcap. One reader at a time waits on a handle; others queue behind it.
 #include <ferrolink/platform/Link.h>
 
@@ -11,10 +12,12 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -96,23 +99,34 @@ EWaitResult WaitForFrames(pcap_t* p, int fd, SPcapHandleState& state) {
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
     for (;;) {
-        pollfd ready{fd, POLLIN, 0};
-        const int polled = ::poll(&ready, 1, NextSliceMs(timeout, deadline));
+        pollfd ready[2] = {{fd, POLLIN, 0}, {state.m_wakeFd, POLLIN, 0}};
+        const int polled =
+            ::poll(ready, state.m_wakeFd >= 0 ? 2 : 1, NextSliceMs(timeout, deadline));
         if (polled < 0 && errno != EINTR) {
             SetHandleError(p, "poll on the capture socket: %s", std::strerror(errno));
             return EWaitResult::Failed;
         }
+        // Emptied whatever woke it: a request taken earlier without a wait leaves its signal
+        // behind, which only costs this one extra turn.
+        const bool woken = ready[1].revents & POLLIN;
+        if (woken) {
+            std::uint64_t signals = 0;
+            if (::read(state.m_wakeFd, &signals, sizeof signals) < 0) {
+                // Already emptied: nothing to do.
+            }
+        }
         if (state.m_breakRequested.exchange(false)) return EWaitResult::BreakRequested;
-        if (polled > 0) {
-            if (ready.revents & POLLERR) {
+        const short events = ready[0].revents;
+        if (events) {
+            if (events & POLLERR) {
                 if (!TakeSocketError(p, fd, state)) return EWaitResult::Failed;
-            } else if (ready.revents & POLLIN) {
+            } else if (events & POLLIN) {
                 return EWaitResult::FramesWaiting;
-            } else if (ready.revents & (POLLHUP | POLLNVAL)) {
+            } else if (events & (POLLHUP | POLLNVAL)) {
                 SetHandleError(p, "the capture socket was closed");
                 return EWaitResult::Failed;
             }
-        } else if (state.m_deviceDown && DeviceVanished(fd)) {
+        } else if (!woken && state.m_deviceDown && DeviceVanished(fd)) {
             SetHandleError(p, "The interface disappeared");
             return EWaitResult::Failed;
         }
@@ -249,7 +263,14 @@ int CLink::ReadBatch(pcap_t* p, int count, pcap_handler callback, u_char* user) 
 void CLink::Break(pcap_t* p) {
     if (!p) return;
     // Ours first: a read that then sees libpcap's flag knows the request is already counted.
-    if (LiveDescriptor(p) >= 0) CPcapHandleRegistry::Obtain(p)->m_breakRequested.store(true);
+    if (LiveDescriptor(p) >= 0) {
+        const std::shared_ptr<SPcapHandleState> state = CPcapHandleRegistry::Obtain(p);
+        state->m_breakRequested.store(true);
+        const std::uint64_t one = 1;
+        if (state->m_wakeFd >= 0 && ::write(state->m_wakeFd, &one, sizeof one) < 0) {
+            // The counter is full of earlier signals: the waiting read is awake anyway.
+        }
+    }
     ::pcap_breakloop(p);
 }
 

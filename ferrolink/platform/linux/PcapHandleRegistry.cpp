@@ -1,8 +1,18 @@
 #include <ferrolink/platform/linux/PcapHandleRegistry.h>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <unordered_map>
 
 namespace ferrolink::platform {
+
+SPcapHandleState::SPcapHandleState(int readTimeoutMs)
+    : m_readTimeoutMs(readTimeoutMs), m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+SPcapHandleState::~SPcapHandleState() {
+    if (m_wakeFd >= 0) ::close(m_wakeFd);
+}
 
 namespace {
 
