@@ -33,17 +33,23 @@ link_remove() {
 }
 
 board_start() {
-  local bin=$1 log=$2 ifname=$3
+  local bin=$1 log=$2 ifname=$3 i
   shift 3
   ip netns exec "$LINK_BOARD" "$bin" --interface "$ifname" "$@" >"$log" 2>&1 &
   BOARD_PID=$!
   sleep 0.5
-  if ! kill -0 "$BOARD_PID" 2>/dev/null; then
-    cat "$log" >&2
-    echo "the board emulator did not start" >&2
-    BOARD_PID=""
-    return 1
-  fi
+  # Ready once it has named its address, which it does with its capture open; a busy machine may
+  # take longer than the half second.
+  for ((i = 0; i < 200; i++)); do
+    kill -0 "$BOARD_PID" 2>/dev/null || break
+    grep -q "^board .* on $ifname\$" "$log" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  cat "$log" >&2
+  echo "the board emulator did not start" >&2
+  kill -INT "$BOARD_PID" 2>/dev/null || true
+  BOARD_PID=""
+  return 1
 }
 
 board_stop() {
