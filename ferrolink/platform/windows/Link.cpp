@@ -33,13 +33,6 @@ pcap_t* CLink::OpenLive(const std::string& device, const SLinkOptions& options,
     return handle;
 }
 
-pcap_t* CLink::OpenFile(const std::string& path, std::string& error) {
-    char text[PCAP_ERRBUF_SIZE] = "";
-    pcap_t* handle = ::pcap_open_offline(path.c_str(), text);
-    if (!handle) error = text;
-    return handle;
-}
-
 int CLink::ReadOne(pcap_t* p, struct pcap_pkthdr** header, const u_char** data) {
     return p ? ::pcap_next_ex(p, header, data) : PCAP_ERROR;
 }
