@@ -3,7 +3,7 @@
 // Windows: a view of a file mapping), which the sender sends from and the digest reads. Nothing
 // of the job is copied or zero-filled, and a view is given back once its band is done, so
 // memory stays a few bands whatever the job's size. Owned by CBandSource; one implementation per
-// system in linux/ and windows/.
+// system in linux/ and windows/, the read into memory (a file that cannot be mapped) shared.
 #pragma once
 
 #include <cstddef>
@@ -38,8 +38,13 @@ public:
 
 private:
     void Close();
+    // A band read into memory of its own, where the file cannot be mapped (both systems).
     bool ReadInto(std::uint64_t offset, std::size_t length, SJobView& view,
                   std::string& error) const;
+    // Reads up to `length` bytes at `offset`: the count in `got` (0 at the end of the file), or
+    // false with the system's reason. One implementation per system.
+    bool ReadAt(std::uint64_t offset, unsigned char* into, std::size_t length, std::size_t& got,
+                std::string& error) const;
 
     std::intptr_t m_file = -1;    // the descriptor or handle
     std::intptr_t m_mapping = 0;  // Windows: the file mapping object

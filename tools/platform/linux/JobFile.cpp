@@ -119,31 +119,19 @@ bool CJobFile::View(std::uint64_t offset, std::size_t length, SJobView& view,
     return true;
 }
 
-// A file system that cannot map files (some network and user-space ones): the band is read into
-// memory of its own instead.
-bool CJobFile::ReadInto(std::uint64_t offset, std::size_t length, SJobView& view,
-                        std::string& error) const {
-    auto* copy = static_cast<unsigned char*>(std::malloc(length));
-    if (!copy) {
-        error = "out of memory for a band of " + std::to_string(length) + " bytes";
-        return false;
-    }
-    for (std::size_t done = 0; done < length;) {
-        const ssize_t got = ::pread(static_cast<int>(m_file), copy + done, length - done,
-                                    static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            error = got == 0 ? "the file shrank while it was sent" : std::strerror(errno);
-            std::free(copy);
+bool CJobFile::ReadAt(std::uint64_t offset, unsigned char* into, std::size_t length,
+                      std::size_t& got, std::string& error) const {
+    for (;;) {
+        const ssize_t read =
+            ::pread(static_cast<int>(m_file), into, length, static_cast<off_t>(offset));
+        if (read < 0 && errno == EINTR) continue;
+        if (read < 0) {
+            error = std::strerror(errno);
             return false;
         }
-        done += static_cast<std::size_t>(got);
+        got = static_cast<std::size_t>(read);
+        return true;
     }
-    view.m_base = copy;
-    view.m_mapped = 0;  // not a mapping
-    view.m_data = copy;
-    view.m_length = length;
-    return true;
 }
 
 void CJobFile::Release(SJobView& view) const {

@@ -97,36 +97,22 @@ bool CJobFile::View(std::uint64_t offset, std::size_t length, SJobView& view,
     return true;
 }
 
-bool CJobFile::ReadInto(std::uint64_t offset, std::size_t length, SJobView& view,
-                        std::string& error) const {
-    auto* copy = static_cast<unsigned char*>(std::malloc(length));
-    if (!copy) {
-        error = "out of memory for a band of " + std::to_string(length) + " bytes";
-        return false;
+bool CJobFile::ReadAt(std::uint64_t offset, unsigned char* into, std::size_t length,
+                      std::size_t& got, std::string& error) const {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    where.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    const DWORD want = length < 0x40000000u ? static_cast<DWORD>(length) : 0x40000000u;
+    DWORD read = 0;
+    got = 0;
+    if (::ReadFile(Handle(m_file), into, want, &read, &where)) {
+        got = read;
+        return true;
     }
-    for (std::size_t done = 0; done < length;) {
-        const std::uint64_t at = offset + done;
-        OVERLAPPED where{};
-        where.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
-        where.OffsetHigh = static_cast<DWORD>(at >> 32);
-        const std::size_t left = length - done;
-        const DWORD want = left < 0x40000000u ? static_cast<DWORD>(left) : 0x40000000u;
-        DWORD got = 0;
-        const bool read = ::ReadFile(Handle(m_file), copy + done, want, &got, &where) != 0;
-        const DWORD code = read ? ERROR_SUCCESS : ::GetLastError();
-        if (!read || got == 0) {
-            error = read || code == ERROR_HANDLE_EOF ? "the file shrank while it was sent"
-                                                     : SystemText(code);
-            std::free(copy);
-            return false;
-        }
-        done += got;
-    }
-    view.m_base = copy;
-    view.m_mapped = 0;
-    view.m_data = copy;
-    view.m_length = length;
-    return true;
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_HANDLE_EOF) return true;  // the end of the file: nothing read
+    error = SystemText(code);
+    return false;
 }
 
 void CJobFile::Release(SJobView& view) const {
