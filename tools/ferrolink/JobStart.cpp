@@ -101,7 +101,10 @@ SJobStartResult CJobStart::Run(const Claim& claim) {
     std::vector<unsigned char> heard = m_link.BoardsHeard();
     if (std::find(heard.begin(), heard.end(), result.board) == heard.end())
         heard.push_back(result.board);
-    if (heard.size() > 1) result.notice = BoardsNotice(interface, heard, result.board, "goes");
+    if (heard.size() > 1) {
+        result.notice = BoardsNotice(interface, heard, result.board, "goes");
+        result.boardsNamed = heard.size();
+    }
     // A latched fault would be forgotten by the Reset below and come back during the job: the
     // job is refused before its first frame.
     if (status.m_status.ExistError_Fatal()) {

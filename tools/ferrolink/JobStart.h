@@ -6,6 +6,7 @@
 // Each step's time is kept for `send -v`.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,6 +20,7 @@ struct SJobStartResult {
     EExitStatus status = ExitStatus_JobFailed;
     std::string error;
     std::string notice;  // said before the job: more than one board heard
+    std::size_t boardsNamed = 1;  // boards the notice names (1: no notice)
     unsigned char board = 0;
     SCommandReply reset;  // the Reset's answer
     double queryMs = 0;   // until the status answer

@@ -158,7 +158,6 @@ int RunSend(const SSendRequest& q, const std::atomic<bool>& stop, const bool* ab
     }
     if (!started.notice.empty()) out.Notice(started.notice);
     if (!ready) return out.Fail(status, error);
-    const std::size_t boardsKnown = link->BoardsHeard().size();
 
     CPrintJob job(*link, options);
     const CBandWindow window(options);
@@ -209,9 +208,10 @@ int RunSend(const SSendRequest& q, const std::atomic<bool>& stop, const bool* ab
         });
     progress.Finish();
     link->StopReceiving();
-    // Another board (or a device forging one) heard only during the job is told too.
+    // Another board (or a device forging one) not named before the job is told now, also one
+    // heard between the status answer and the first print frame.
     const std::vector<unsigned char> heard = link->BoardsHeard();
-    if (started.notice.empty() && heard.size() > 1 && heard.size() > boardsKnown)
+    if (heard.size() > 1 && heard.size() > started.boardsNamed)
         out.Notice(CJobStart::BoardsNotice(link->InterfaceName(), heard, started.board, "went"));
     // The board that answered is the one to ask at once next time (where the configuration
     // accepts any first byte, the byte only names the board to ask).
