@@ -23,8 +23,11 @@ std::string ByteText(unsigned char byte) {
 CJobStart::CJobStart(CJobLink& link, unsigned replyTimeoutMs, int tries)
     : m_link(link), m_timeoutMs(replyTimeoutMs), m_tries(tries) {}
 
-// One question to the configured address first; while it stays unanswered, every board heard on
-// the link is asked too, and the first to answer is the board of the job.
+// The configured address and every board heard on the link are asked at once; a board heard
+// meanwhile is asked too. The configured board's answer wins whenever it comes within the try:
+// another board that answered sooner (on a busy machine the order of two answers is the
+// scheduler's) gets the job only once the configured one has had kConfiguredBoardGrace more to
+// answer, so a job never goes to another board by a race.
 bool CJobStart::Query(SJobStartResult& result, SCommandReply& status) {
     const unsigned char configured = m_link.BoardAddress();
     for (int attempt = 0; attempt < m_tries; ++attempt) {
@@ -40,16 +43,37 @@ bool CJobStart::Query(SJobStartResult& result, SCommandReply& status) {
         };
         for (unsigned char board : targets) ask(board);
         const auto end = SendClock::now() + std::chrono::milliseconds(m_timeoutMs);
+        // The first answer of a board other than the configured one, and until when it waits.
+        std::pair<unsigned char, std::uint32_t> other{0, 0};
+        SCommandReply otherStatus;
+        SendClock::time_point otherUntil{};
+        auto choose = [&](const std::pair<unsigned char, std::uint32_t>& chosen) {
+            for (const auto& entry : asked)
+                if (entry.second != chosen.second) m_link.Forget(entry.second);
+            m_link.UseBoardAddress(chosen.first);
+            result.board = chosen.first;
+            return true;
+        };
         for (;;) {
-            for (const auto& [board, sequence] : asked)
-                if (m_link.TakeReply(sequence, status)) {
-                    for (const auto& other : asked)
-                        if (other.second != sequence) m_link.Forget(other.second);
-                    m_link.UseBoardAddress(board);
-                    result.board = board;
-                    return true;
+            for (const auto& entry : asked) {
+                if (entry.second == other.second) continue;
+                SCommandReply reply;
+                if (!m_link.TakeReply(entry.second, reply)) continue;
+                if (entry.first == configured) {
+                    status = reply;
+                    return choose(entry);
                 }
+                if (other.second == 0) {
+                    other = entry;
+                    otherStatus = reply;
+                    otherUntil = std::min(end, SendClock::now() + kConfiguredBoardGrace);
+                }
+            }
             const auto now = SendClock::now();
+            if (other.second != 0 && now >= otherUntil) {
+                status = otherStatus;
+                return choose(other);
+            }
             if (now >= end) break;
             // A board heard meanwhile is asked at once.
             for (unsigned char heard : m_link.BoardsHeard())
@@ -57,8 +81,9 @@ bool CJobStart::Query(SJobStartResult& result, SCommandReply& status) {
                     targets.push_back(heard);
                     ask(heard);
                 }
+            const auto until = other.second != 0 ? otherUntil : end;
             m_link.WaitForReply(
-                static_cast<unsigned>(std::min<double>(20.0, Milliseconds(end - now))) + 1);
+                static_cast<unsigned>(std::min<double>(20.0, Milliseconds(until - now))) + 1);
         }
         for (const auto& entry : asked) m_link.Forget(entry.second);
     }

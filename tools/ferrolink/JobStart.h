@@ -2,10 +2,12 @@
 // board at once (a status query to the board address the configuration names, rather than
 // waiting for a periodic report), refuses a board whose status already carries a fatal bit,
 // claims the board that answered, and resets it; the Reset's answer is the status the job starts
-// from. When the named address stays silent, the boards heard on the link are asked in turn.
+// from. The boards heard on the link are asked too: one of them gets the job when the named
+// address stays silent, never while the named board answers.
 // Each step's time is kept for `send -v`.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -41,6 +43,10 @@ public:
                                     unsigned char board, const char* goes);
 
 private:
+    // How much longer the configured board may take to answer than another board heard on the
+    // link: a board answers in well under a millisecond, an emulator on a busy machine in tens.
+    static constexpr std::chrono::milliseconds kConfiguredBoardGrace{200};
+
     bool Query(SJobStartResult& result, SCommandReply& status);
 
     CJobLink& m_link;

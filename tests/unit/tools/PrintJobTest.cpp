@@ -54,6 +54,8 @@ struct SWire {
     int linkDownPolls = 0;      // after the first print frames; -1: down for good
     bool corruptFirstFrameOfEachBand = false;
     bool lie = false;  // "no error" to every EndOfBand, vouching for no packet
+    unsigned char lateBoard = 0;  // this board's answers arrive lateMs after the others'
+    int lateMs = 0;
 };
 
 // One or more emulated boards on one link, answered in-process.
@@ -91,7 +93,7 @@ public:
     }
     bool TakeReply(std::uint32_t sequence, SCommandReply& reply) override {
         const auto at = m_pending.find(sequence);
-        if (at == m_pending.end() || at->second.empty()) return false;
+        if (at == m_pending.end() || at->second.empty() || !Due(sequence)) return false;
         const Frame frame = std::move(at->second);
         m_pending.erase(at);
         CPacketDataWrapper parsed;
@@ -111,7 +113,7 @@ public:
     void Forget(std::uint32_t sequence) override { m_pending.erase(sequence); }
     void WaitForReply(unsigned timeoutMs) override {
         for (const auto& entry : m_pending)
-            if (!entry.second.empty()) return;
+            if (!entry.second.empty() && Due(entry.first)) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, 2u)));
     }
     bool SendPackets(const unsigned char* data, std::size_t bytes, int packetSize,
@@ -163,12 +165,21 @@ private:
         if (n < 24 || (Word(f + 12) & 0xFFFF) != kSymbolStatusReply) return;
         if (m_wire.dropEveryNthReply > 0 && ++m_replies % m_wire.dropEveryNthReply == 0) return;
         const auto at = m_pending.find(Word(f + 20));
-        if (at != m_pending.end()) at->second.assign(f, f + n);
+        if (at == m_pending.end()) return;
+        at->second.assign(f, f + n);
+        if (f[6] == m_wire.lateBoard)
+            m_due[at->first] =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(m_wire.lateMs);
+    }
+    bool Due(std::uint32_t sequence) const {
+        const auto due = m_due.find(sequence);
+        return due == m_due.end() || std::chrono::steady_clock::now() >= due->second;
     }
 
     SWire m_wire;
     std::map<unsigned char, std::unique_ptr<CBoardEmulator>> m_boards;
     std::map<std::uint32_t, Frame> m_pending;
+    std::map<std::uint32_t, std::chrono::steady_clock::time_point> m_due;
     std::map<std::uint32_t, std::uint16_t> m_symbols;
     std::map<std::uint32_t, std::set<std::uint32_t>> m_sentOnce;
     std::vector<unsigned char> m_heard;
@@ -403,7 +414,8 @@ TEST_F(PrintJobTest, AShortOutageIsCountedAndTheTimelineTellsIt) {
 }
 
 // Before the first print frame: the board that answers the status query is the one claimed
-// (not the first one heard), a latched fault is refused with the way out, and the Reset's
+// (not the first one heard, nor another that answers sooner than the configured one), a latched
+// fault is refused with the way out, and the Reset's
 // answer is where the job starts.
 TEST_F(PrintJobTest, TheJobStartsOnTheBoardThatAnswersAndNeverOnALatchedFault) {
     struct SCase {
@@ -414,6 +426,7 @@ TEST_F(PrintJobTest, TheJobStartsOnTheBoardThatAnswersAndNeverOnALatchedFault) {
         EExitStatus status;
         int claimed;  // -1: none
         const char* says;
+        unsigned char late = 0;  // this board answers 10 ms after the others
     };
     const SCase cases[] = {
         {"configured board answers, another heard",
@@ -424,6 +437,14 @@ TEST_F(PrintJobTest, TheJobStartsOnTheBoardThatAnswersAndNeverOnALatchedFault) {
          0x12,
          "boards heard on fake0 \\(first MAC byte\\): 06, 12; this job goes "
          "to 12"},
+        {"configured board answers after another",
+         0x12,
+         {{0x06, 0}, {0x12, 0}},
+         true,
+         ExitStatus_Ok,
+         0x12,
+         "this job goes to 12",
+         0x12},
         {"configured address silent: the board heard is asked",
          0x12,
          {{0x06, 0}},
@@ -449,7 +470,10 @@ TEST_F(PrintJobTest, TheJobStartsOnTheBoardThatAnswersAndNeverOnALatchedFault) {
     for (const SCase& c : cases) {
         SCOPED_TRACE(c.name);
         CConstValue::BoardMac_FirstByte_Update(c.configured);
-        CFakeLink link;
+        SWire wire;
+        wire.lateBoard = c.late;
+        wire.lateMs = 10;
+        CFakeLink link(wire);
         for (const auto& [byte, bits] : c.boards) link.AddBoard(byte, bits, c.heardFirst);
         int claimed = -1;
         CJobStart start(link, 50, 2);
