@@ -55,10 +55,14 @@ run 0 pc list -a && has "^-\. rpcap://lo .*not Ethernet"; verdict "list -a shows
 pc list --json >"$work/list.json" 2>"$work/out" && json_ok "$work/list.json" "len(d) == 4 and all(x['ethernet'] for x in d)"; verdict "list --json"
 
 # A board that answers with other sequence numbers than ours answers nothing of ours.
-fake() { ip netns exec "$LINK_BOARD" python3 "$here/fake_board.py" "${tag}b0" "$1" & fakepid=$!; sleep 0.5; }
+fake() {
+  ip netns exec "$LINK_BOARD" python3 "$here/fake_board.py" "${tag}b0" "$@" >"$work/fake.log" 2>&1 & fakepid=$!
+  for _ in $(seq 100); do grep -q "^fake board on" "$work/fake.log" && return; sleep 0.1; done
+}
 unfake() { kill "$fakepid"; wait "$fakepid" 2>/dev/null; }
 fake foreign
-run 1 pc send "$work/small.bin" -i "${tag}0" --reply-timeout-ms 100 --tries 3 && has "does not answer a status query \(3 tries of 100 ms"
+run 1 pc send "$work/small.bin" -i "${tag}0" --reply-timeout-ms 100 --tries 3 && has "does not answer a status query \(3 tries of 100 ms" &&
+  has "; [0-9]+ answers came too late or to other commands"
 verdict "replies to other sequence numbers are not ours"; unfake
 
 # No board anywhere: the search names the adapters it tried.
@@ -274,7 +278,7 @@ flood() { ip netns exec "$LINK_BOARD" python3 "$here/fake_board.py" "${tag}b2" f
 flood; run 0 pc monitor -i "${tag}2" --seconds 3.5; wait
 ! has "check sum error" && [ "$(wc -l <"$work/out")" -lt 20 ]; verdict "flood: no library records by default"
 flood; run 0 pc monitor -i "${tag}2" --seconds 3.5 --log-level notice; wait
-lines=$(wc -l <"$work/out"); echo "flood of $(cat "$work/flood"): $lines lines of monitor output"
+lines=$(wc -l <"$work/out"); echo "flood of $(tail -n 1 "$work/flood"): $lines lines of monitor output"
 has "check sum error" && has "and [0-9,]+ more like it in [0-9.]+ s \(check sum error" && [ "$lines" -lt 200 ]; verdict "flood: records rate-limited and summarised"
 # ---- end of toola -----------------------------------------------------------------------------
 

@@ -14,6 +14,7 @@ pc = bytes.fromhex("7b23fc981099")
 board = bytes.fromhex("123456789abc")
 s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0003))
 s.bind((ifname, 0))
+print(f"fake board on {ifname}", flush=True)
 if mode == "flood":
     words = [0, 0, 0xFFFFFFFF, 0x00010002] + [0] * 11
     frame = pc + board + struct.pack(">HHII", 88, 3, 0, 0) + struct.pack(">15I", *words) + b"\x00\x00\x00\x01"

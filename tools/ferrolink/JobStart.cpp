@@ -115,10 +115,18 @@ SJobStartResult CJobStart::Run(const Claim& claim) {
             result.error =
                 "the link on " + interface + " is down: check the cable and the board's power";
         } else {
+            // Something that answers with other sequence numbers (another host's board, a device
+            // that copies frames back) is worth knowing about: the board is not simply off.
+            const std::uint64_t ignored = m_link.RepliesIgnored();
             result.status = ExitStatus_JobFailed;
             result.error = "the board on " + interface + " does not answer a status query (" +
                            std::to_string(m_tries) + " tries of " + std::to_string(m_timeoutMs) +
-                           " ms; --reply-timeout-ms): is it on, and is this its adapter?";
+                           " ms; --reply-timeout-ms)" +
+                           (ignored > 0 ? "; " + std::to_string(ignored) +
+                                              " answers came too late or to other commands: is "
+                                              "another program driving the board, or does it "
+                                              "need a longer --reply-timeout-ms?"
+                                        : ": is it on, and is this its adapter?");
         }
         return result;
     }
