@@ -415,8 +415,7 @@ TEST_F(PrintJobTest, AShortOutageIsCountedAndTheTimelineTellsIt) {
 
 // Before the first print frame: the board that answers the status query is the one claimed
 // (not the first one heard, nor another that answers sooner than the configured one), a latched
-// fault is refused with the way out, and the Reset's
-// answer is where the job starts.
+// fault is refused with the way out, and the Reset's answer is where the job starts.
 TEST_F(PrintJobTest, TheJobStartsOnTheBoardThatAnswersAndNeverOnALatchedFault) {
     struct SCase {
         const char* name;
